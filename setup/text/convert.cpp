@@ -148,6 +148,219 @@ inline void narrow_ascii(const wchar_t *w, std::size_t n, unsigned char *out) {
 #endif
 }
 
+// Mixed text is decoded a 16-byte block at a time where the block is regular:
+// no lead byte of a four-byte or longer form, and continuation bytes exactly
+// where the forms before them put them. There every byte that is not a
+// continuation byte starts a form, so the forms are found without walking
+// them one after another. Any other block is walked form by form, which gives
+// the same characters.
+struct BlockScan {
+  unsigned starts; // bit k: a form starts at byte k of the block
+  unsigned carry;  // bits 0-1: bytes after the block that finish its last form
+  bool regular;
+};
+
+// Needs the 16 bytes at p readable.
+inline BlockScan scan_block(const unsigned char *p, unsigned carry_in) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  auto mask_of = [&](int and_mask, int value) {
+    __m128i m = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(and_mask)));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(m, _mm_set1_epi8(static_cast<char>(value)))));
+  };
+  unsigned cont = mask_of(0xC0, 0x80);
+  unsigned lead2 = mask_of(0xE0, 0xC0);
+  unsigned lead3 = mask_of(0xF0, 0xE0);
+  unsigned big = mask_of(0xF0, 0xF0);
+#else
+  unsigned cont = 0, lead2 = 0, lead3 = 0, big = 0;
+  for (unsigned k = 0; k < 16; ++k) {
+    cont |= unsigned((p[k] & 0xC0) == 0x80) << k;
+    lead2 |= unsigned((p[k] & 0xE0) == 0xC0) << k;
+    lead3 |= unsigned((p[k] & 0xF0) == 0xE0) << k;
+    big |= unsigned((p[k] & 0xF0) == 0xF0) << k;
+  }
+#endif
+  unsigned expected = ((lead2 | lead3) << 1) | (lead3 << 2) | carry_in;
+  return BlockScan{~cont & 0xFFFFu, expected >> 16, big == 0 && cont == (expected & 0xFFFFu)};
+}
+
+// The character that a form of one to three bytes would give at each of the
+// 16 positions of a block, computed for all positions at once without
+// branching on the form lengths. Needs the 18 bytes at p readable.
+inline void block_values(const unsigned char *p, std::uint32_t vals[16]) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low6 = _mm_set1_epi16(0x3F);
+  __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+  __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 2));
+  for (int half = 0; half < 2; ++half) {
+    __m128i b0 = half == 0 ? _mm_unpacklo_epi8(r0, zero) : _mm_unpackhi_epi8(r0, zero);
+    __m128i b1 = _mm_and_si128(half == 0 ? _mm_unpacklo_epi8(r1, zero) : _mm_unpackhi_epi8(r1, zero), low6);
+    __m128i b2 = _mm_and_si128(half == 0 ? _mm_unpacklo_epi8(r2, zero) : _mm_unpackhi_epi8(r2, zero), low6);
+    __m128i is2 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF));
+    __m128i is3 = _mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF));
+    __m128i v2 = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(b0, _mm_set1_epi16(0x1F)), 6), b1);
+    __m128i v3 = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(b0, 12), _mm_slli_epi16(b1, 6)), b2);
+    __m128i v = _mm_or_si128(_mm_andnot_si128(is2, b0),
+                             _mm_or_si128(_mm_and_si128(_mm_andnot_si128(is3, is2), v2),
+                                          _mm_and_si128(is3, v3)));
+    auto *o = reinterpret_cast<__m128i *>(vals + 8 * half);
+    _mm_storeu_si128(o, _mm_unpacklo_epi16(v, zero));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(v, zero));
+  }
+#else
+  for (unsigned k = 0; k < 16; ++k) {
+    std::uint32_t b0 = p[k], b1 = p[k + 1] & 0x3Fu, b2 = p[k + 2] & 0x3Fu;
+    vals[k] = b0 < 0xC0 ? b0 : b0 < 0xE0 ? ((b0 & 0x1Fu) << 6) | b1
+                                         : ((b0 & 0x0Fu) << 12) | (b1 << 6) | b2;
+  }
+#endif
+}
+
+// Set bits of a 16-bit mask. The baseline x86-64 target has no popcnt
+// instruction, and the library call that the builtin becomes there is slow.
+constexpr std::array<std::uint8_t, 256> kBits = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = static_cast<std::uint8_t>((b & 1) + ((b >> 1) & 1) + ((b >> 2) & 1) + ((b >> 3) & 1) +
+                                     ((b >> 4) & 1) + ((b >> 5) & 1) + ((b >> 6) & 1) + (b >> 7));
+  return t;
+}();
+inline unsigned bits16(unsigned m) { return kBits[m & 0xFFu] + kBits[(m >> 8) & 0xFFu]; }
+
+inline unsigned carried_bytes(unsigned carry) { return carry == 0 ? 0 : carry == 1 ? 1 : 2; }
+
+// Scans the block at byte i of a text of len bytes. Sets *p to at least 18
+// readable bytes holding it: the text itself, or near its end a zero-padded
+// copy in `pad`, so that nothing past the terminator is read. *valid gets the
+// bytes of the block that belong to the text (at most 16). The result is
+// regular only where the block can be trusted up to *valid: bytes past the
+// text are zeros, never continuation bytes, so a form that the text cuts
+// short makes the block irregular, and a carry past the block must still lie
+// within the text.
+inline BlockScan scan_at(const unsigned char *s, std::size_t i, std::size_t len, unsigned carry,
+                         unsigned char (&pad)[32], const unsigned char **p, unsigned *valid) {
+  std::size_t rem = len - i;
+  if (rem >= 18) [[likely]] {
+    *p = s + i;
+    *valid = 16;
+    return scan_block(s + i, carry);
+  }
+  std::memset(pad, 0, sizeof pad);
+  std::memcpy(pad, s + i, rem);
+  *p = pad;
+  *valid = rem < 16 ? static_cast<unsigned>(rem) : 16u;
+  BlockScan scan = scan_block(pad, carry);
+  scan.starts &= (1u << *valid) - 1u;
+  scan.regular = scan.regular && carried_bytes(scan.carry) + *valid <= rem;
+  return scan;
+}
+
+// UTF-8 bytes of one character without branching: 1 to 6 by bit length, 0 for
+// a negative character (all comparisons hold for it, and it loses them all).
+inline std::size_t utf8_bytes_branchless(std::uint32_t u) {
+  return 1 + std::size_t(u >= 0x80) + std::size_t(u >= 0x800) + std::size_t(u >= 0x10000) +
+         std::size_t(u >= 0x200000) + std::size_t(u >= 0x4000000) - 6 * std::size_t(u >> 31);
+}
+
+// Whether the 16 characters at w are all below 0x10000 (and so not
+// negative); if so *bytes gets the length of their UTF-8 forms.
+inline bool bmp_block_bytes(const wchar_t *w, unsigned *bytes) {
+#if defined(__SSE2__) && __WCHAR_MAX__ > 0xFFFF
+  const auto *p = reinterpret_cast<const __m128i *>(w);
+  __m128i v[4] = {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
+                  _mm_loadu_si128(p + 3)};
+  __m128i any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(any, 16), _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  unsigned n = 16;
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 7), _mm_setzero_si128())) == 0xFFFF) {
+    *bytes = n; // all ASCII
+    return true;
+  }
+  for (const __m128i &x : v) {
+    n += bits16(static_cast<unsigned>(
+        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(x, _mm_set1_epi32(0x7F))))));
+    n += bits16(static_cast<unsigned>(
+        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(x, _mm_set1_epi32(0x7FF))))));
+  }
+  *bytes = n;
+  return true;
+#else
+  unsigned n = 0;
+  for (unsigned k = 0; k < 16; ++k) {
+    auto u = static_cast<std::uint32_t>(w[k]);
+    if (u >= 0x10000)
+      return false;
+    n += 1 + unsigned(u >= 0x80) + unsigned(u >= 0x800);
+  }
+  *bytes = n;
+  return true;
+#endif
+}
+
+// For 16 characters all below 0x10000: each one's UTF-8 form in the low bytes
+// of a word (memory order) and its length, computed for all at once without
+// branching on the lengths. False, with nothing computed, for other blocks.
+inline bool bmp_block_forms(const wchar_t *w, std::uint32_t words[16], std::uint32_t lengths[16]) {
+#if defined(__SSE2__) && __WCHAR_MAX__ > 0xFFFF && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const auto *p = reinterpret_cast<const __m128i *>(w);
+  __m128i v[4] = {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
+                  _mm_loadu_si128(p + 3)};
+  __m128i any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(any, 16), _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  const __m128i six = _mm_set1_epi32(0x3F);
+  const __m128i cont = _mm_set1_epi32(0x80);
+  for (int q = 0; q < 4; ++q) {
+    __m128i u = v[q];
+    __m128i lo = _mm_or_si128(_mm_and_si128(u, six), cont);
+    __m128i mid = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(u, 6), six), cont);
+    __m128i e2 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(u, 6), _mm_set1_epi32(0xC0)),
+                              _mm_slli_epi32(lo, 8));
+    __m128i e3 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(u, 12), _mm_set1_epi32(0xE0)),
+                              _mm_or_si128(_mm_slli_epi32(mid, 8), _mm_slli_epi32(lo, 16)));
+    __m128i is2 = _mm_cmpgt_epi32(u, _mm_set1_epi32(0x7F));
+    __m128i is3 = _mm_cmpgt_epi32(u, _mm_set1_epi32(0x7FF));
+    __m128i word = _mm_or_si128(_mm_andnot_si128(is2, u),
+                                _mm_or_si128(_mm_and_si128(_mm_andnot_si128(is3, is2), e2),
+                                             _mm_and_si128(is3, e3)));
+    __m128i length = _mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(1), is2), is3);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(words + 4 * q), word);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(lengths + 4 * q), length);
+  }
+  return true;
+#else
+  (void)w;
+  (void)words;
+  (void)lengths;
+  return false;
+#endif
+}
+
+// Writes the form of any character at o; returns the byte after it. A
+// negative character writes nothing.
+inline unsigned char *encode_form(std::uint32_t u, unsigned char *o) {
+  static constexpr unsigned char kLead[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+  unsigned n = utf8_bytes(static_cast<wchar_t>(u));
+  if (n == 1) {
+    *o++ = static_cast<unsigned char>(u);
+    return o;
+  }
+  if (n == 0)
+    return o;
+  unsigned shift = 6 * (n - 1);
+  *o++ = static_cast<unsigned char>(kLead[n] | ((u >> shift) & kLeadMask[n]));
+  while (shift != 0) {
+    shift -= 6;
+    *o++ = static_cast<unsigned char>(0x80u | ((u >> shift) & 0x3Fu));
+  }
+  return o;
+}
+
 } // namespace
 
 namespace detail {
@@ -156,18 +369,28 @@ std::size_t utf8_count(const char *text, std::size_t len) {
   const auto *s = reinterpret_cast<const unsigned char *>(text);
   std::size_t count = 0;
   std::size_t i = 0;
+  unsigned carry = 0;
+  unsigned char pad[32];
+  // Checking every block for ASCII first costs mixed text more than it saves;
+  // a leading ASCII run is cheap to take whole.
+  i = count = ascii_blocks(s, len);
   while (i < len) {
-    std::size_t run = ascii_blocks(s + i, len - i);
-    count += run;
-    i += run;
-    // Walk forms until the next block boundary worth trying again.
-    std::size_t stop = i + 16 < len ? i + 16 : len;
-    while (i < stop) {
+    const unsigned char *p;
+    unsigned valid;
+    BlockScan b = scan_at(s, i, len, carry, pad, &p, &valid);
+    if (b.regular) {
+      count += bits16(b.starts);
+      carry = b.carry;
+      i += valid;
+      continue;
+    }
+    i += carried_bytes(carry);
+    carry = 0;
+    for (std::size_t stop = i + 16; i < stop && i < len; ++count) {
       unsigned n = kFormLength[s[i]];
       if (n > len - i)
         return count;
       i += n;
-      ++count;
     }
   }
   return count;
@@ -177,21 +400,61 @@ std::size_t utf8_decode(const char *text, std::size_t len, wchar_t *out, std::si
   const auto *s = reinterpret_cast<const unsigned char *>(text);
   std::size_t stored = 0;
   std::size_t i = 0;
+  unsigned carry = 0;
+  unsigned char pad[32];
   while (i < len && stored < max) {
-    std::size_t run = ascii_blocks(s + i, len - i);
-    if (run > max - stored)
-      run = (max - stored) & ~std::size_t{15};
-    widen_ascii(s + i, run, out + stored);
-    stored += run;
-    i += run;
-    std::size_t stop = i + 16 < len ? i + 16 : len;
-    while (i < stop && stored < max) {
+    if (carry == 0) {
+      std::size_t run = ascii_blocks(s + i, len - i);
+      if (run > max - stored)
+        run = (max - stored) & ~std::size_t{15};
+      widen_ascii(s + i, run, out + stored);
+      stored += run;
+      i += run;
+      if (i == len || stored == max)
+        break;
+    }
+    const unsigned char *p;
+    unsigned valid;
+    BlockScan b = scan_at(s, i, len, carry, pad, &p, &valid);
+    if (b.regular) {
+      if (stored + bits16(b.starts) > max)
+        break;
+      std::uint32_t vals[16];
+      block_values(p, vals);
+      if (stored + 16 <= max) {
+        // Each value is stored and only form starts advance the output: no
+        // branch on the mix of form lengths.
+        for (unsigned k = 0; k < 16; ++k) {
+          out[stored] = static_cast<wchar_t>(vals[k]);
+          stored += (b.starts >> k) & 1u;
+        }
+      } else {
+        // The last block of an output sized exactly: store the forms alone.
+        for (unsigned m = b.starts; m != 0; m &= m - 1)
+          out[stored++] = static_cast<wchar_t>(vals[__builtin_ctz(m)]);
+      }
+      carry = b.carry;
+      i += valid;
+      continue;
+    }
+    i += carried_bytes(carry);
+    carry = 0;
+    for (std::size_t stop = i + 16; i < stop && i < len && stored < max; ++stored) {
       unsigned n = kFormLength[s[i]];
       if (n > len - i)
         return stored;
-      out[stored++] = decode_form(s + i, n);
+      out[stored] = decode_form(s + i, n);
       i += n;
     }
+  }
+  // Where the output room ends inside a block: one form at a time.
+  i += carried_bytes(carry);
+  for (; i < len && stored < max; ++stored) {
+    unsigned n = kFormLength[s[i]];
+    if (n > len - i)
+      break;
+    out[stored] = decode_form(s + i, n);
+    i += n;
   }
   return stored;
 }
@@ -215,42 +478,61 @@ char *convert_wchar_to_char(const wchar_t *wide) {
   if (wide == nullptr)
     return nullptr;
   std::size_t len = std::wcslen(wide);
+  // Blocks of 16 characters; the last, shorter one is copied into a
+  // zero-padded block so that nothing past the terminator is read.
+  wchar_t pad[16];
+  auto block = [&](std::size_t i, std::size_t *valid) -> const wchar_t * {
+    if (len - i >= 16) {
+      *valid = 16;
+      return wide + i;
+    }
+    *valid = len - i;
+    std::memset(pad, 0, sizeof pad);
+    std::memcpy(pad, wide + i, *valid * sizeof(wchar_t));
+    return pad;
+  };
+
   std::size_t bytes = 0;
-  for (std::size_t i = 0; i < len;) {
-    std::size_t run = ascii_wide_blocks(wide + i, len - i);
-    bytes += run;
-    i += run;
-    std::size_t stop = i + 16 < len ? i + 16 : len;
-    for (; i < stop; ++i)
-      bytes += utf8_bytes(wide[i]);
+  for (std::size_t i = 0, valid = 0; i < len; i += valid) {
+    const wchar_t *w = block(i, &valid);
+    unsigned n;
+    if (bmp_block_bytes(w, &n)) {
+      bytes += n - (16 - valid); // each padding zero counted one byte
+      continue;
+    }
+    for (std::size_t k = 0; k < valid; ++k)
+      bytes += utf8_bytes_branchless(static_cast<std::uint32_t>(w[k]));
   }
+
   auto *out = static_cast<unsigned char *>(std::malloc(bytes + 1));
   if (out == nullptr)
     return nullptr;
   unsigned char *o = out;
-  for (std::size_t i = 0; i < len;) {
+  unsigned char *const end = out + bytes;
+  for (std::size_t i = 0, valid = 0; i < len; i += valid) {
     std::size_t run = ascii_wide_blocks(wide + i, len - i);
     narrow_ascii(wide + i, run, o);
     o += run;
     i += run;
-    std::size_t stop = i + 16 < len ? i + 16 : len;
-    for (; i < stop; ++i) {
-      auto u = static_cast<std::uint32_t>(wide[i]);
-      unsigned n = utf8_bytes(wide[i]);
-      if (n == 1) {
-        *o++ = static_cast<unsigned char>(u);
-        continue;
+    valid = 0;
+    if (i == len)
+      break;
+    const wchar_t *w = block(i, &valid);
+    std::uint32_t words[16];
+    std::uint32_t lengths[16];
+    if (bmp_block_forms(w, words, lengths)) {
+      for (std::size_t k = 0; k < valid; ++k) {
+        // A whole word where the output has room for one; the exact bytes at its very end.
+        if (end - o >= 4) [[likely]]
+          std::memcpy(o, &words[k], 4);
+        else
+          std::memcpy(o, &words[k], lengths[k]);
+        o += lengths[k];
       }
-      if (n == 0)
-        continue;
-      static constexpr unsigned char kLead[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
-      unsigned shift = 6 * (n - 1);
-      *o++ = static_cast<unsigned char>(kLead[n] | ((u >> shift) & kLeadMask[n]));
-      while (shift != 0) {
-        shift -= 6;
-        *o++ = static_cast<unsigned char>(0x80 | ((u >> shift) & 0x3F));
-      }
+      continue;
     }
+    for (std::size_t k = 0; k < valid; ++k)
+      o = encode_form(static_cast<std::uint32_t>(w[k]), o);
   }
   *o = 0;
   return reinterpret_cast<char *>(out);
