@@ -34,3 +34,31 @@ function(hvl_add_gtest name)
                                         hvl_warnings)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${arg_ENV}")
 endfunction()
+
+# Fuzz targets: clang's libFuzzer, with the sanitizers of HVL_SANITIZE. Every
+# object is built with coverage so that the fuzzer sees into the libraries.
+if(HVL_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+set(HVL_FUZZ_SECONDS 60 CACHE STRING "How long each fuzz target runs as a test of the fuzz build")
+
+# hvl_add_fuzzer(NAME SOURCES ... LIBS ... CORPUS dir): one libFuzzer program,
+# registered as a CTest test labelled "fuzz" that runs it for HVL_FUZZ_SECONDS
+# on a copy of the seed corpus (new inputs go to the build tree, never to the
+# sources).
+function(hvl_add_fuzzer name)
+  cmake_parse_arguments(arg "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} hvl_warnings)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(work "${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus")
+  file(MAKE_DIRECTORY "${work}")
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${HVL_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+                   -print_final_stats=1 "${work}" "${arg_CORPUS}")
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+  add_dependencies(hvl_fuzzers ${name})
+endfunction()
+if(HVL_BUILD_FUZZ)
+  add_custom_target(hvl_fuzzers)
+endif()
