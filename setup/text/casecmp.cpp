@@ -19,10 +19,8 @@ locale_t unicode_locale() {
 
 } // namespace
 
-wchar_t towlower(wchar_t c) {
+wchar_t towlower_unicode(wchar_t c) {
   auto u = static_cast<std::uint32_t>(c) & 0xFFFFu;
-  if (u < 0x80)
-    return static_cast<wchar_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
   locale_t loc = unicode_locale();
   if (loc == static_cast<locale_t>(nullptr))
     return static_cast<wchar_t>(u);

@@ -40,8 +40,15 @@ wchar_t *convert_CFString_to_wchar(const PlatformString *s);
 std::optional<PlatformString> convert_wchar_to_CFString(const wchar_t *wide);
 
 // Locale-independent simple lowercase mapping of the character's low 16 bits;
-// the result is a UTF-16 unit (0 to 0xFFFF).
-wchar_t towlower(wchar_t c);
+// the result is a UTF-16 unit (0 to 0xFFFF). Keywords are ASCII, so that case
+// is decided here without a call.
+wchar_t towlower_unicode(wchar_t c);
+inline wchar_t towlower(wchar_t c) {
+  auto u = static_cast<unsigned>(c) & 0xFFFFu;
+  if (u < 0x80)
+    return static_cast<wchar_t>(u - 'A' < 26u ? u + 32 : u);
+  return towlower_unicode(c);
+}
 
 // Compare ignoring case, by towlower above: 0 when equal, else the difference
 // of the first pair of lowercased characters that differ. The same pointer
