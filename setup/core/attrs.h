@@ -4,6 +4,7 @@
 #define HVL_ATTRS_H
 
 #include <cstdint>
+#include <memory>
 
 namespace hvl {
 
@@ -58,6 +59,12 @@ extern const AttrEntry attrs[kAttrCount];
 // The caller frees it with FreeWorkingCopy (or free) on every path.
 AttrEntry *MakeWorkingCopy();
 void FreeWorkingCopy(AttrEntry *copy);
+
+// Owns a working copy for the length of a call and frees it on every path.
+struct WorkingCopyDeleter {
+  void operator()(AttrEntry *copy) const { FreeWorkingCopy(copy); }
+};
+using WorkingCopy = std::unique_ptr<AttrEntry[], WorkingCopyDeleter>;
 
 } // namespace hvl
 
