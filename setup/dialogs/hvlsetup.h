@@ -6,6 +6,7 @@
 
 #include "core/attrs.h"
 #include "pelmarinst.h"
+#include "toolkit/toolkit.h"
 
 namespace hvl {
 
@@ -18,6 +19,15 @@ namespace hvl {
 // type list or the window cannot be had (a message on standard error).
 std::int32_t create_hvlsetup(HWND parent, wchar_t *dsn, const wchar_t *driver, AttrEntry *table,
                              std::int32_t add);
+
+// The handlers of the OK, Cancel and About buttons; userData is the dialog's
+// DlgControls. OK reads the controls into the working copy and, when the data
+// source name is not empty, closes the dialog with result 1; Cancel closes it
+// with result 0. About shows alert 1001 from the bundle's resource file,
+// opened for the click and closed again. All return noErr.
+OSStatus hvlsetup_ok_clicked(EventHandlerCallRef call, Event *event, void *userData);
+OSStatus hvlsetup_cancel_clicked(EventHandlerCallRef call, Event *event, void *userData);
+OSStatus hvlsetup_about_clicked(EventHandlerCallRef call, Event *event, void *userData);
 
 } // namespace hvl
 
