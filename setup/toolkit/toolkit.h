@@ -63,11 +63,33 @@ struct ControlID {
   std::int32_t id;
 };
 
-// Windows and handler references are opaque to the dialogs; each toolkit
-// derives its own. Controls are hvl::Control (core/attrs.h).
-class Window;
+// Controls (ControlRef, core/attrs.h), windows and handler references are
+// opaque to the dialogs: each toolkit derives its own from these bases and
+// hands out pointers that only it follows.
+class Control {
+public:
+  virtual ~Control() = default;
+
+protected:
+  Control() = default;
+};
+
+class Window {
+public:
+  virtual ~Window() = default;
+
+protected:
+  Window() = default;
+};
 using WindowRef = Window *;
-class EventHandler;
+
+class EventHandler {
+public:
+  virtual ~EventHandler() = default;
+
+protected:
+  EventHandler() = default;
+};
 using EventHandlerRef = EventHandler *;
 
 enum class EventKind : std::uint32_t {
