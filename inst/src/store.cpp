@@ -1,0 +1,350 @@
+#include "store.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "fileops.h"
+
+namespace pinst {
+
+namespace {
+
+// Edits keep their text in small separate buffers; past this many the store
+// re-parses what it has just written, so that a long run of writes in one
+// process does not drag an ever longer list of them along.
+constexpr std::size_t kMaxStorage = 256;
+
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  long mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
+  bool operator==(const FileId &) const = default;
+};
+
+FileId IdOf(const struct stat &st) {
+  FileId id;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  id.size = st.st_size;
+  id.mtimeSec = st.st_mtim.tv_sec;
+  id.mtimeNsec = st.st_mtim.tv_nsec;
+  id.ctimeSec = st.st_ctim.tv_sec;
+  id.ctimeNsec = st.st_ctim.tv_nsec;
+  return id;
+}
+
+struct Cached {
+  FileId id;
+  std::shared_ptr<Document> doc;
+};
+
+std::mutex g_cacheMutex;
+std::unordered_map<std::string, Cached> &Cache() {
+  static auto *cache = new std::unordered_map<std::string, Cached>();
+  return *cache;
+}
+
+std::string Describe(const char *what, const std::string &path, int err) {
+  std::string s = what;
+  s += ' ';
+  s += path;
+  s += ": ";
+  s += std::strerror(-err);
+  return s;
+}
+
+// The document cached for path if it is still the file with identity id.
+std::shared_ptr<Document> Lookup(const std::string &path, const FileId &id) {
+  std::lock_guard<std::mutex> guard(g_cacheMutex);
+  auto it = Cache().find(path);
+  if (it == Cache().end() || !(it->second.id == id))
+    return nullptr;
+  return it->second.doc;
+}
+
+void Remember(const std::string &path, const FileId &id, std::shared_ptr<Document> doc) {
+  std::lock_guard<std::mutex> guard(g_cacheMutex);
+  Cache()[path] = Cached{id, std::move(doc)};
+}
+
+// Reads the whole open file. Its size is only a hint: the loop reads to the
+// end whatever it is.
+bool ReadAll(int fd, const std::string &path, off_t sizeHint, std::string *out,
+             std::string *error) {
+  out->resize(static_cast<std::size_t>(sizeHint) + 1);
+  std::size_t have = 0;
+  for (;;) {
+    if (have == out->size())
+      out->resize(out->size() * 2 + 4096);
+    long n = Ops().Pread(fd, out->data() + have, out->size() - have, static_cast<off_t>(have));
+    if (n < 0) {
+      *error = Describe("cannot read", path, static_cast<int>(n));
+      return false;
+    }
+    if (n == 0)
+      break;
+    have += static_cast<std::size_t>(n);
+  }
+  out->resize(have);
+  return true;
+}
+
+std::shared_ptr<Document> ParseFd(int fd, const std::string &path, const struct stat &st,
+                                  std::string *error) {
+  auto content = std::make_shared<std::string>();
+  if (!ReadAll(fd, path, st.st_size, content.get(), error))
+    return nullptr;
+  return std::make_shared<Document>(Document::Parse(std::move(content)));
+}
+
+// The file a write has to replace: the target of a symbolic link, so that
+// the link survives.
+std::string WriteTarget(const std::string &path) {
+  struct stat st;
+  if (Ops().Lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
+    return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) != nullptr)
+    return resolved;
+  // A dangling link: its target is what to create.
+  char target[PATH_MAX];
+  ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  if (n <= 0)
+    return path;
+  target[n] = 0;
+  if (target[0] == '/')
+    return target;
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1) + target;
+}
+
+std::string TempName(const std::string &path) {
+  static std::atomic<unsigned> counter{0};
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "." +
+         std::to_string(counter.fetch_add(1));
+}
+
+std::string DirOf(const std::string &path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  ~Fd() { Reset(); }
+  int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0)
+      Ops().Close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::string &data, const std::string &path, std::string *error) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    long n = Ops().Write(fd, data.data() + done, data.size() - done);
+    if (n <= 0) {
+      *error = Describe("cannot write", path, n < 0 ? static_cast<int>(n) : -EIO);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+} // namespace
+
+bool Load(const std::string &path, DocPtr *doc, std::string *error) {
+  *doc = nullptr;
+  // Open first, then look at the open file: the identity and the content then
+  // belong to the same file even when a writer renames a new one in between.
+  int fd = Ops().Open(path, O_RDONLY, 0);
+  if (fd == -ENOENT || fd == -ENOTDIR)
+    return true;
+  if (fd < 0) {
+    *error = Describe("cannot open", path, fd);
+    return false;
+  }
+  Fd guard(fd);
+  struct stat st;
+  int r = Ops().Fstat(fd, &st);
+  if (r != 0) {
+    *error = Describe("cannot examine", path, r);
+    return false;
+  }
+  FileId id = IdOf(st);
+  if (auto cached = Lookup(path, id)) {
+    *doc = std::move(cached);
+    return true;
+  }
+  auto parsed = ParseFd(fd, path, st, error);
+  if (parsed == nullptr)
+    return false;
+  Remember(path, id, parsed);
+  *doc = std::move(parsed);
+  return true;
+}
+
+bool Update(const std::string &path, NewFile how, const std::function<bool(Document &)> &edit,
+            std::string *error) {
+  const std::string target = WriteTarget(path);
+  Fd file;
+  bool created = false;
+  struct stat st;
+  std::shared_ptr<Document> doc;
+  for (;;) {
+    int fd = Ops().Open(target, O_RDONLY, 0);
+    if (fd == -ENOENT) {
+      // Nothing to lock yet: find out on an empty document whether the edit
+      // writes at all, so that removing what is not there creates nothing.
+      Document probe;
+      if (!edit(probe))
+        return true;
+      fd = Ops().Open(target, O_RDONLY | O_CREAT | O_EXCL, how == NewFile::kPrivate ? 0600 : 0666);
+      if (fd == -EEXIST)
+        continue;
+      if (fd < 0) {
+        *error = Describe("cannot create", target, fd);
+        return false;
+      }
+      created = true;
+    } else if (fd < 0) {
+      *error = Describe("cannot open", target, fd);
+      return false;
+    }
+    file.Reset(fd);
+    int r = Ops().LockExclusive(fd);
+    if (r != 0) {
+      *error = Describe("cannot lock", target, r);
+      if (created)
+        Ops().Unlink(target);
+      return false;
+    }
+    // The lock belongs to the inode. A writer that renamed a new file over
+    // the path while this one waited has left it a lock on a file that is no
+    // longer there: start again on the new one.
+    struct stat now;
+    r = Ops().Fstat(fd, &st);
+    if (r != 0) {
+      *error = Describe("cannot examine", target, r);
+      return false;
+    }
+    if (Ops().Stat(target, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+      break;
+    created = false;
+  }
+
+  auto fail = [&](std::string message) {
+    *error = std::move(message);
+    if (created)
+      Ops().Unlink(target);
+    return false;
+  };
+
+  FileId id = IdOf(st);
+  {
+    // Edit the cached document itself when nobody else holds it; it leaves
+    // the cache meanwhile and comes back only if it matches the disk.
+    std::lock_guard<std::mutex> guard(g_cacheMutex);
+    auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.id == id) {
+      if (it->second.doc.use_count() == 1)
+        doc = std::move(it->second.doc);
+      else
+        doc = std::make_shared<Document>(*it->second.doc);
+      Cache().erase(it);
+    }
+  }
+  if (doc == nullptr) {
+    std::string readError;
+    doc = ParseFd(file.get(), target, st, &readError);
+    if (doc == nullptr)
+      return fail(readError);
+  }
+  if (!edit(*doc)) {
+    Remember(path, id, std::move(doc));
+    if (created)
+      Ops().Unlink(target);
+    return true;
+  }
+
+  auto content = std::make_shared<std::string>(doc->Serialize());
+  const std::string temp = TempName(target);
+  int tfd = Ops().Open(temp, O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (tfd < 0)
+    return fail(Describe("cannot create", temp, tfd));
+  Fd tmp(tfd);
+  auto failTemp = [&](const char *what, int err) {
+    Ops().Unlink(temp);
+    return fail(Describe(what, err == -EIO ? temp : target, err));
+  };
+  int r = Ops().Fchmod(tfd, st.st_mode & 07777);
+  if (r != 0)
+    return failTemp("cannot set the permissions of", r);
+  if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+    // Only a privileged writer can give the file back to its owner; others
+    // at least keep its group, which is what shares it.
+    if (Ops().Fchown(tfd, st.st_uid, st.st_gid) != 0)
+      Ops().Fchown(tfd, static_cast<uid_t>(-1), st.st_gid);
+  }
+  std::string writeError;
+  if (!WriteAll(tfd, *content, temp, &writeError)) {
+    Ops().Unlink(temp);
+    return fail(writeError);
+  }
+  r = Ops().Fsync(tfd);
+  if (r != 0)
+    return failTemp("cannot sync", r);
+  // Lock the new file before it takes the path, so that the next writer
+  // queues on it until this one has recorded what it wrote.
+  r = Ops().LockExclusive(tfd);
+  if (r != 0)
+    return failTemp("cannot lock", r);
+  r = Ops().Rename(temp, target);
+  if (r != 0)
+    return failTemp("cannot replace", r);
+  created = false;
+  {
+    // The rename is done; a lost directory sync only weakens durability
+    // across a power failure, so it is not reported as a failed write.
+    int dfd = Ops().Open(DirOf(target), O_RDONLY | O_DIRECTORY, 0);
+    if (dfd >= 0) {
+      Ops().Fsync(dfd);
+      Ops().Close(dfd);
+    }
+  }
+  struct stat written;
+  if (Ops().Fstat(tfd, &written) == 0) {
+    if (doc->StorageCount() > kMaxStorage)
+      doc = std::make_shared<Document>(Document::Parse(content));
+    Remember(path, IdOf(written), std::move(doc));
+  }
+  return true;
+}
+
+void DropCache() {
+  std::lock_guard<std::mutex> guard(g_cacheMutex);
+  Cache().clear();
+}
+
+} // namespace pinst

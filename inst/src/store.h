@@ -1,0 +1,47 @@
+// The files on disk: cached reads and locked, atomic rewrites.
+//
+// Readers see either the old file or the new one, never a mix: a rewrite
+// writes a temporary file in the same folder, syncs it and renames it over
+// the old one. Writers of one file take turns through flock(2) on the file
+// itself and re-read it once they hold the lock, so no update is lost between
+// processes. A parsed file stays cached while its identity (device, inode),
+// size, modification and change times are unchanged; every call checks them.
+#ifndef PELMARINST_STORE_H
+#define PELMARINST_STORE_H
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ini.h"
+
+namespace pinst {
+
+using DocPtr = std::shared_ptr<const Document>;
+
+// Reads the file at path. True with *doc null when the file does not exist;
+// false with *error set when it exists but cannot be read. Never creates a
+// file.
+bool Load(const std::string &path, DocPtr *doc, std::string *error);
+
+// How a file that Update has to create is made: private files (a user's data
+// sources, which may hold passwords) are readable and writable by their
+// owner only; shared ones get 0666 less the umask. An existing file keeps its
+// permission bits, and its owner and group where the process may set them.
+enum class NewFile { kPrivate, kShared };
+
+// Runs edit on the current content of the file (an empty document when the
+// file does not exist) while holding the file's lock, and replaces the file
+// with the result when edit returns true. A write through a symbolic link
+// replaces the link's target and keeps the link. When edit returns false
+// nothing is written or created. False with *error set when any step fails;
+// the file is then as it was.
+bool Update(const std::string &path, NewFile how, const std::function<bool(Document &)> &edit,
+            std::string *error);
+
+// Forgets every cached file (tests).
+void DropCache();
+
+} // namespace pinst
+
+#endif
