@@ -1,10 +1,14 @@
 #include "store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -41,9 +45,29 @@ FileId IdOf(const struct stat &st) {
   return id;
 }
 
+// A file changed within the timestamp granularity of the time it was read may
+// change again without its times moving (an in-place rewrite of the same
+// size in the same tick). Such entries are checked against the bytes on disk
+// until this long after their modification time.
+constexpr long long kRacyNanos = 2'000'000'000LL;
+
+long long NowNanos() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
+}
+
+bool IsRacy(const FileId &id) {
+  long long mtime = id.mtimeSec * 1'000'000'000LL + id.mtimeNsec;
+  long long ctime = id.ctimeSec * 1'000'000'000LL + id.ctimeNsec;
+  return NowNanos() - std::max(mtime, ctime) < kRacyNanos;
+}
+
 struct Cached {
   FileId id;
   std::shared_ptr<Document> doc;
+  std::shared_ptr<const std::string> content;
+  bool racy = false;
 };
 
 std::mutex g_cacheMutex;
@@ -61,18 +85,10 @@ std::string Describe(const char *what, const std::string &path, int err) {
   return s;
 }
 
-// The document cached for path if it is still the file with identity id.
-std::shared_ptr<Document> Lookup(const std::string &path, const FileId &id) {
+void Remember(const std::string &path, const FileId &id, std::shared_ptr<Document> doc,
+              std::shared_ptr<const std::string> content) {
   std::lock_guard<std::mutex> guard(g_cacheMutex);
-  auto it = Cache().find(path);
-  if (it == Cache().end() || !(it->second.id == id))
-    return nullptr;
-  return it->second.doc;
-}
-
-void Remember(const std::string &path, const FileId &id, std::shared_ptr<Document> doc) {
-  std::lock_guard<std::mutex> guard(g_cacheMutex);
-  Cache()[path] = Cached{id, std::move(doc)};
+  Cache()[path] = Cached{id, std::move(doc), std::move(content), IsRacy(id)};
 }
 
 // Reads the whole open file. Its size is only a hint: the loop reads to the
@@ -97,12 +113,63 @@ bool ReadAll(int fd, const std::string &path, off_t sizeHint, std::string *out,
   return true;
 }
 
-std::shared_ptr<Document> ParseFd(int fd, const std::string &path, const struct stat &st,
-                                  std::string *error) {
+std::shared_ptr<const std::string> ReadFd(int fd, const std::string &path,
+                                          const struct stat &st, std::string *error) {
   auto content = std::make_shared<std::string>();
   if (!ReadAll(fd, path, st.st_size, content.get(), error))
     return nullptr;
-  return std::make_shared<Document>(Document::Parse(std::move(content)));
+  return content;
+}
+
+// The document of the open file fd at path, whose identity is id: the cached
+// one while it still matches, else parsed afresh and cached. With take, the
+// cached document is handed over for editing (copied if a reader still holds
+// it) and leaves the cache.
+std::shared_ptr<Document> DocumentOf(int fd, const std::string &path, const struct stat &st,
+                                     bool take, std::string *error) {
+  FileId id = IdOf(st);
+  Cached hit;
+  {
+    std::lock_guard<std::mutex> guard(g_cacheMutex);
+    auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.id == id) {
+      hit = it->second;
+      if (take)
+        Cache().erase(it);
+    }
+  }
+  std::shared_ptr<const std::string> content;
+  if (hit.doc != nullptr && hit.racy) {
+    content = ReadFd(fd, path, st, error);
+    if (content == nullptr)
+      return nullptr;
+    if (*content != *hit.content) {
+      hit.doc = nullptr;
+    } else if (!IsRacy(id)) {
+      std::lock_guard<std::mutex> guard(g_cacheMutex);
+      auto it = Cache().find(path);
+      if (it != Cache().end() && it->second.id == id)
+        it->second.racy = false;
+    }
+  }
+  if (hit.doc != nullptr) {
+    if (!take)
+      return hit.doc;
+    // The cache no longer holds it: only this call and readers that got it
+    // before may. Edit it in place when this call is alone with it.
+    if (hit.doc.use_count() == 1)
+      return std::move(hit.doc);
+    return std::make_shared<Document>(*hit.doc);
+  }
+  if (content == nullptr) {
+    content = ReadFd(fd, path, st, error);
+    if (content == nullptr)
+      return nullptr;
+  }
+  auto doc = std::make_shared<Document>(Document::Parse(content));
+  if (!take)
+    Remember(path, id, doc, content);
+  return doc;
 }
 
 // The file a write has to replace: the target of a symbolic link, so that
@@ -140,6 +207,23 @@ std::string DirOf(const std::string &path) {
   if (slash == std::string::npos)
     return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Temporary files of this path left by a writer that died before its rename.
+// Only the holder of the lock writes one, so while it is held every one found
+// is stale.
+void RemoveStaleTemps(const std::string &path) {
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  std::string prefix =
+      "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp";
+  DIR *d = ::opendir(dir.c_str());
+  if (d == nullptr)
+    return;
+  while (const struct dirent *e = ::readdir(d))
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+      Ops().Unlink(dir + "/" + e->d_name);
+  ::closedir(d);
 }
 
 class Fd {
@@ -192,15 +276,9 @@ bool Load(const std::string &path, DocPtr *doc, std::string *error) {
     *error = Describe("cannot examine", path, r);
     return false;
   }
-  FileId id = IdOf(st);
-  if (auto cached = Lookup(path, id)) {
-    *doc = std::move(cached);
-    return true;
-  }
-  auto parsed = ParseFd(fd, path, st, error);
+  auto parsed = DocumentOf(fd, path, st, false, error);
   if (parsed == nullptr)
     return false;
-  Remember(path, id, parsed);
   *doc = std::move(parsed);
   return true;
 }
@@ -263,31 +341,22 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
 
   FileId id = IdOf(st);
   {
-    // Edit the cached document itself when nobody else holds it; it leaves
-    // the cache meanwhile and comes back only if it matches the disk.
-    std::lock_guard<std::mutex> guard(g_cacheMutex);
-    auto it = Cache().find(path);
-    if (it != Cache().end() && it->second.id == id) {
-      if (it->second.doc.use_count() == 1)
-        doc = std::move(it->second.doc);
-      else
-        doc = std::make_shared<Document>(*it->second.doc);
-      Cache().erase(it);
-    }
-  }
-  if (doc == nullptr) {
     std::string readError;
-    doc = ParseFd(file.get(), target, st, &readError);
+    doc = DocumentOf(file.get(), path, st, true, &readError);
     if (doc == nullptr)
       return fail(readError);
   }
   if (!edit(*doc)) {
-    Remember(path, id, std::move(doc));
+    // Unchanged, but handed over: it goes back with content only when it can
+    // be trusted without one.
+    if (!IsRacy(id))
+      Remember(path, id, std::move(doc), nullptr);
     if (created)
       Ops().Unlink(target);
     return true;
   }
 
+  RemoveStaleTemps(target);
   auto content = std::make_shared<std::string>(doc->Serialize());
   const std::string temp = TempName(target);
   int tfd = Ops().Open(temp, O_WRONLY | O_CREAT | O_EXCL, 0600);
@@ -296,7 +365,7 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   Fd tmp(tfd);
   auto failTemp = [&](const char *what, int err) {
     Ops().Unlink(temp);
-    return fail(Describe(what, err == -EIO ? temp : target, err));
+    return fail(Describe(what, target, err));
   };
   int r = Ops().Fchmod(tfd, st.st_mode & 07777);
   if (r != 0)
@@ -337,7 +406,7 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   if (Ops().Fstat(tfd, &written) == 0) {
     if (doc->StorageCount() > kMaxStorage)
       doc = std::make_shared<Document>(Document::Parse(content));
-    Remember(path, IdOf(written), std::move(doc));
+    Remember(path, IdOf(written), std::move(doc), content);
   }
   return true;
 }
