@@ -226,7 +226,8 @@ void run(int argc, char **argv) {
     char message[kMessageMax] = {};
     DWORD code = 0;
     WORD length = 0;
-    in.setConfigMode(mode);
+    // No mode is set first: every other installer call empties the error
+    // queue, and the message would be lost.
     RETCODE rc = in.installerError(1, &code, message, static_cast<WORD>(sizeof message), &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
       message[0] = '\0';

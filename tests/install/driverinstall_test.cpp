@@ -239,6 +239,11 @@ TEST_F(DriverInstall, InstalledPathsAreTheRegisteredOnesAndUnixOdbcReadsThem) {
   blackbox::Ini seen = blackbox::parseIni(q.out);
   EXPECT_EQ(seen[kName]["Driver"], kDriverTail);
   EXPECT_EQ(seen[kName]["Setup"], kSetupTail);
+
+  // The installed odbcadm finds the installed library on its own too.
+  blackbox::Run drivers = box.run(kPrefix + "/bin/odbcadm", {"drivers", "--system"});
+  EXPECT_EQ(drivers.status, 0) << drivers.err;
+  EXPECT_EQ(drivers.out, kName + "\n");
 }
 
 }  // namespace
