@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QAbstractSpinBox>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -401,18 +402,31 @@ public:
     return noErr;
   }
 
+  // As on the desktop the dialogs come from, the focus goes from text field
+  // to text field; buttons, pop-ups and tabs are left to the Tab key, which
+  // Qt handles itself. A window without a text field falls back to any
+  // control that takes focus.
   void AdvanceKeyboardFocus(WindowRef ref) override {
     QtWindow *w = Live(ref);
     if (w == nullptr)
       return;
     QWidget *top = w->widget;
+    auto takesText = [](QWidget *x) {
+      auto *combo = qobject_cast<QComboBox *>(x);
+      return qobject_cast<QLineEdit *>(x) != nullptr || qobject_cast<QTextEdit *>(x) != nullptr ||
+             qobject_cast<QPlainTextEdit *>(x) != nullptr ||
+             qobject_cast<QAbstractSpinBox *>(x) != nullptr ||
+             (combo != nullptr && combo->isEditable());
+    };
     QWidget *start = top->focusWidget() != nullptr ? top->focusWidget() : top;
-    for (QWidget *next = start->nextInFocusChain(); next != nullptr && next != start;
-         next = next->nextInFocusChain()) {
-      if (top->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) != 0 &&
-          next->isEnabled() && next->isVisibleTo(top)) {
-        next->setFocus(Qt::TabFocusReason);
-        return;
+    for (bool textOnly : {true, false}) {
+      for (QWidget *next = start->nextInFocusChain(); next != nullptr && next != start;
+           next = next->nextInFocusChain()) {
+        if (top->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) != 0 &&
+            next->isEnabled() && next->isVisibleTo(top) && (!textOnly || takesText(next))) {
+          next->setFocus(Qt::TabFocusReason);
+          return;
+        }
       }
     }
   }

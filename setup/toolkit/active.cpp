@@ -72,10 +72,11 @@ public:
   std::int32_t RunAlert(const AlertDefinition &) override { return kErrNoFrontEnd; }
 };
 
-std::mutex gMutex;
+std::mutex gMutex; // the toolkits
 Toolkit *gInstalled = nullptr;
 Toolkit *gFrontEnd = nullptr;
 bool gTriedFrontEnd = false;
+std::mutex gBundleMutex;
 std::string gBundleOverride;
 
 Toolkit *LoadFrontEnd() {
@@ -154,7 +155,7 @@ const Bundle *GetBundleWithIdentifier(const char *identifier) {
   std::lock_guard lock(mutex);
   std::string directory, executable;
   {
-    std::lock_guard global(gMutex);
+    std::lock_guard global(gBundleMutex);
     if (!gBundleOverride.empty()) {
       directory = gBundleOverride;
       executable = directory + "/Contents/MacOS/" HVL_SETUP_NAME;
@@ -194,7 +195,7 @@ bool BundleGetInfoValue(const Bundle *bundle, const char *key, PlatformString *o
 }
 
 void SetBundleDirectory(const std::string &bundleDirectory) {
-  std::lock_guard lock(gMutex);
+  std::lock_guard lock(gBundleMutex);
   gBundleOverride = bundleDirectory;
 }
 
