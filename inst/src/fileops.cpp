@@ -44,7 +44,7 @@ long FileOps::Write(int fd, const void *buf, std::size_t len) {
   while (r < 0 && errno == EINTR);
   return r < 0 ? -errno : r;
 }
-int FileOps::Fsync(int fd) { return Result(::fsync(fd)); }
+int FileOps::Fsync(int fd) { return Result(::fdatasync(fd)); }
 int FileOps::Fchmod(int fd, mode_t mode) { return Result(::fchmod(fd, mode)); }
 int FileOps::Fchown(int fd, uid_t uid, gid_t gid) { return Result(::fchown(fd, uid, gid)); }
 int FileOps::Rename(const std::string &from, const std::string &to) {

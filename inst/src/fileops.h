@@ -23,6 +23,7 @@ class FileOps {
   virtual int Lstat(const std::string &path, struct stat *st);
   virtual long Pread(int fd, void *buf, std::size_t len, off_t at);
   virtual long Write(int fd, const void *buf, std::size_t len);
+  // Content and size to disk (fdatasync(2)).
   virtual int Fsync(int fd);
   virtual int Fchmod(int fd, mode_t mode);
   virtual int Fchown(int fd, uid_t uid, gid_t gid);

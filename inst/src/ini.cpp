@@ -4,6 +4,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace pinst {
 
@@ -12,7 +13,7 @@ namespace {
 // Sections with more entries than this get a hash index of their keys: the
 // lists of data sources and drivers grow with the machine, the data sources'
 // own sections stay small and are cheaper to search.
-constexpr std::size_t kIndexThreshold = 12;
+constexpr std::size_t kIndexThreshold = 24;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
@@ -87,10 +88,19 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-Line Classify(std::string_view text) {
+Line Classify(const char *text, std::size_t length) {
   Line line;
   line.text = text;
-  std::string_view body = Trim(text);
+  line.length = static_cast<std::uint32_t>(length);
+  std::string_view all(text, length);
+  std::string_view body = Trim(all);
+  auto at = [&](std::string_view part) { return static_cast<std::uint32_t>(part.data() - text); };
+  auto set = [&](std::string_view name, std::string_view value) {
+    line.nameAt = at(name);
+    line.nameLength = static_cast<std::uint32_t>(name.size());
+    line.valueAt = at(value);
+    line.valueLength = static_cast<std::uint32_t>(value.size());
+  };
   if (body.empty()) {
     line.kind = Line::kBlank;
   } else if (body[0] == ';' || body[0] == '#') {
@@ -100,15 +110,42 @@ Line Classify(std::string_view text) {
     // the section before it.
     std::size_t close = body.find(']');
     line.kind = Line::kHeader;
-    line.name = Trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                    : close - 1));
+    std::string_view name =
+        Trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    set(name, name.substr(name.size()));
   } else {
     std::size_t eq = body.find('=');
-    line.name = Trim(body.substr(0, eq));
-    line.value = eq == std::string_view::npos ? body.substr(body.size()) : Trim(body.substr(eq + 1));
-    line.kind = line.name.empty() ? Line::kOther : Line::kEntry;
+    std::string_view name = Trim(body.substr(0, eq));
+    std::string_view value =
+        eq == std::string_view::npos ? body.substr(body.size()) : Trim(body.substr(eq + 1));
+    set(name, value);
+    line.kind = name.empty() ? Line::kOther : Line::kEntry;
   }
   return line;
+}
+
+std::uint64_t FoldHash(std::string_view s) {
+  constexpr std::uint64_t kBasis = 1469598103934665603ull, kPrime = 1099511628211ull;
+  std::uint64_t h = kBasis;
+  for (unsigned char c : s) {
+    if (c >= 0x80) {
+      h = kBasis;
+      for (unsigned char d : FoldName(s))
+        h = (h ^ d) * kPrime;
+      return h;
+    }
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<unsigned char>(c + 32);
+    h = (h ^ c) * kPrime;
+  }
+  return h;
+}
+
+std::size_t TableSize(std::size_t entries) {
+  std::size_t n = 16;
+  while (n < entries * 2 + 2)
+    n *= 2;
+  return n;
 }
 
 } // namespace
@@ -160,93 +197,143 @@ bool SameName(std::string_view a, std::string_view b) {
   return FoldName(a) == FoldName(b);
 }
 
-Document::Document() { sections_.emplace_back(); }
+Document::Document() {
+  sections_.emplace_back();
+  IndexSections();
+}
 
 Document Document::Parse(std::shared_ptr<const std::string> content) {
   Document doc;
   std::string_view all = *content;
-  doc.sizeHint_ = all.size();
   if (all.substr(0, kBom.size()) == kBom) {
     doc.bom_ = true;
     all.remove_prefix(kBom.size());
   }
   doc.finalNewline_ = !all.empty() && all.back() == '\n';
-  Section *cur = &doc.sections_.back();
+  std::size_t lines = 1;
+  for (const char *p = all.data(), *end = all.data() + all.size();
+       (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) !=
+       nullptr;
+       ++p)
+    ++lines;
+  doc.lines_.reserve(lines);
   std::size_t pos = 0;
   while (pos < all.size()) {
     std::size_t nl = all.find('\n', pos);
     std::size_t end = nl == std::string_view::npos ? all.size() : nl;
-    Line line = Classify(all.substr(pos, end - pos));
+    Line line = Classify(all.data() + pos, end - pos);
     if (line.kind == Line::kHeader) {
-      doc.sections_.emplace_back();
-      cur = &doc.sections_.back();
-      cur->hasHeader = true;
-      cur->name = line.name;
+      Section s;
+      s.first = static_cast<std::uint32_t>(doc.lines_.size());
+      s.hasHeader = true;
+      doc.sections_.push_back(std::move(s));
     }
-    cur->lines.push_back(line);
+    doc.lines_.push_back(line);
+    doc.sections_.back().count++;
     pos = nl == std::string_view::npos ? all.size() : nl + 1;
   }
   doc.storage_.push_back(std::move(content));
-  doc.Reindex();
+  for (Section &s : doc.sections_)
+    doc.IndexKeys(s);
+  doc.IndexSections();
   return doc;
 }
 
-void Document::IndexSection(Section &s) {
-  s.keyIndex.clear();
+void Document::IndexKeys(Section &s) {
   std::size_t entries = 0;
-  for (const Line &l : s.lines)
-    entries += l.kind == Line::kEntry;
+  for (std::uint32_t r = 0; r < s.count; ++r)
+    entries += lines_[s.first + r].kind == Line::kEntry;
+  s.keys.clear();
   if (entries <= kIndexThreshold)
     return;
-  s.keyIndex.reserve(entries);
-  for (std::uint32_t i = 0; i < s.lines.size(); ++i)
-    if (s.lines[i].kind == Line::kEntry)
-      s.keyIndex.emplace(FoldName(s.lines[i].name), i);
+  s.keys.assign(TableSize(entries), 0);
+  std::size_t mask = s.keys.size() - 1;
+  for (std::uint32_t r = 0; r < s.count; ++r) {
+    const Line &l = lines_[s.first + r];
+    if (l.kind != Line::kEntry)
+      continue;
+    for (std::size_t i = FoldHash(l.Name()) & mask;; i = (i + 1) & mask) {
+      if (s.keys[i] == 0) {
+        s.keys[i] = r + 1;
+        break;
+      }
+      if (SameName(lines_[s.first + s.keys[i] - 1].Name(), l.Name()))
+        break;  // the first entry of a key wins
+    }
+  }
 }
 
-void Document::Reindex() {
-  sectionIndex_.clear();
-  sectionIndex_.reserve(sections_.size());
-  for (std::uint32_t i = 0; i < sections_.size(); ++i) {
-    Section &s = sections_[i];
-    if (s.hasHeader)
-      sectionIndex_[FoldName(s.name)].push_back(i);
-    IndexSection(s);
+void Document::IndexSections() {
+  sectionTable_.assign(TableSize(sections_.size()), 0);
+  std::size_t mask = sectionTable_.size() - 1;
+  std::vector<std::uint32_t> last(sections_.size(), kNone);
+  for (std::uint32_t k = 0; k < sections_.size(); ++k) {
+    Section &s = sections_[k];
+    s.next = kNone;
+    if (!s.hasHeader)
+      continue;
+    for (std::size_t i = FoldHash(Name(s)) & mask;; i = (i + 1) & mask) {
+      if (sectionTable_[i] == 0) {
+        sectionTable_[i] = k + 1;
+        last[k] = k;
+        break;
+      }
+      std::uint32_t head = sectionTable_[i] - 1;
+      if (SameName(Name(sections_[head]), Name(s))) {
+        sections_[last[head]].next = k;
+        last[head] = k;
+        break;
+      }
+    }
   }
 }
 
 std::string Document::Serialize() const {
+  std::size_t size = kBom.size();
+  for (const Line &l : lines_)
+    size += l.length + 1;
   std::string out;
-  out.reserve(sizeHint_ + 64);
+  out.reserve(size);
   if (bom_)
     out.append(kBom);
-  for (const Section &s : sections_)
-    for (const Line &l : s.lines) {
-      out.append(l.text);
-      out.push_back('\n');
-    }
-  if (!finalNewline_ && !out.empty() && out.back() == '\n')
+  for (const Line &l : lines_) {
+    out.append(l.text, l.length);
+    out.push_back('\n');
+  }
+  if (!finalNewline_ && !lines_.empty())
     out.pop_back();
   return out;
 }
 
-const std::vector<std::uint32_t> *Document::Find(std::string_view section) const {
-  auto it = sectionIndex_.find(FoldName(section));
-  return it == sectionIndex_.end() ? nullptr : &it->second;
-}
-
-const Line *Document::FindKey(const Section &s, const std::string &folded) {
-  if (!s.keyIndex.empty()) {
-    auto it = s.keyIndex.find(folded);
-    return it == s.keyIndex.end() ? nullptr : &s.lines[it->second];
+std::uint32_t Document::Find(std::string_view section) const {
+  std::size_t mask = sectionTable_.size() - 1;
+  for (std::size_t i = FoldHash(section) & mask; sectionTable_[i] != 0; i = (i + 1) & mask) {
+    std::uint32_t k = sectionTable_[i] - 1;
+    if (SameName(Name(sections_[k]), section))
+      return k;
   }
-  for (const Line &l : s.lines)
-    if (l.kind == Line::kEntry && SameName(l.name, folded))
-      return &l;
-  return nullptr;
+  return kNone;
 }
 
-bool Document::HasSection(std::string_view section) const { return Find(section) != nullptr; }
+std::uint32_t Document::FindKey(const Section &s, std::string_view key) const {
+  if (!s.keys.empty()) {
+    std::size_t mask = s.keys.size() - 1;
+    for (std::size_t i = FoldHash(key) & mask; s.keys[i] != 0; i = (i + 1) & mask) {
+      std::uint32_t line = s.first + s.keys[i] - 1;
+      if (SameName(lines_[line].Name(), key))
+        return line;
+    }
+    return kNone;
+  }
+  for (std::uint32_t r = 0; r < s.count; ++r) {
+    const Line &l = lines_[s.first + r];
+    if (l.kind == Line::kEntry && SameName(l.Name(), key))
+      return s.first + r;
+  }
+  return kNone;
+}
+
+bool Document::HasSection(std::string_view section) const { return Find(section) != kNone; }
 
 bool Document::HasKey(std::string_view section, std::string_view key) const {
   std::string_view ignored;
@@ -254,44 +341,41 @@ bool Document::HasKey(std::string_view section, std::string_view key) const {
 }
 
 bool Document::Get(std::string_view section, std::string_view key, std::string_view *value) const {
-  const auto *list = Find(section);
-  if (list == nullptr)
-    return false;
-  std::string folded = FoldName(key);
-  for (std::uint32_t i : *list)
-    if (const Line *l = FindKey(sections_[i], folded)) {
-      *value = l->value;
+  for (std::uint32_t k = Find(section); k != kNone; k = sections_[k].next) {
+    std::uint32_t line = FindKey(sections_[k], key);
+    if (line != kNone) {
+      *value = lines_[line].Value();
       return true;
     }
+  }
   return false;
 }
 
 std::vector<std::string_view> Document::Keys(std::string_view section) const {
   std::vector<std::string_view> out;
-  const auto *list = Find(section);
-  if (list == nullptr)
+  std::uint32_t head = Find(section);
+  if (head == kNone)
     return out;
-  std::unordered_map<std::string, bool> seen;
-  bool dedupe = list->size() > 1;
-  for (std::uint32_t i : *list) {
-    const Section &s = sections_[i];
-    // A large section has its index: a key is new where the index points.
-    for (std::uint32_t k = 0; k < s.lines.size(); ++k) {
-      const Line &l = s.lines[k];
+  bool several = sections_[head].next != kNone;
+  for (std::uint32_t k = head; k != kNone; k = sections_[k].next) {
+    const Section &s = sections_[k];
+    for (std::uint32_t r = 0; r < s.count; ++r) {
+      const Line &l = lines_[s.first + r];
       if (l.kind != Line::kEntry)
         continue;
-      bool first;
-      if (dedupe) {
-        first = seen.emplace(FoldName(l.name), true).second;
-      } else if (!s.keyIndex.empty()) {
-        first = s.keyIndex.at(FoldName(l.name)) == k;
+      bool first = true;
+      if (several) {
+        // Rare: a name heading several sections. Quadratic, but only there.
+        for (std::string_view seen : out)
+          if (SameName(seen, l.Name())) {
+            first = false;
+            break;
+          }
       } else {
-        first = true;
-        for (std::uint32_t j = 0; j < k && first; ++j)
-          first = !(s.lines[j].kind == Line::kEntry && SameName(s.lines[j].name, l.name));
+        first = FindKey(s, l.Name()) == s.first + r;
       }
       if (first)
-        out.push_back(l.name);
+        out.push_back(l.Name());
     }
   }
   return out;
@@ -299,174 +383,149 @@ std::vector<std::string_view> Document::Keys(std::string_view section) const {
 
 std::vector<std::string_view> Document::SectionNames() const {
   std::vector<std::string_view> out;
-  for (std::uint32_t i = 0; i < sections_.size(); ++i) {
-    const Section &s = sections_[i];
-    if (s.hasHeader && Find(s.name)->front() == i)
-      out.push_back(s.name);
-  }
+  for (std::uint32_t k = 0; k < sections_.size(); ++k)
+    if (sections_[k].hasHeader && Find(Name(sections_[k])) == k)
+      out.push_back(Name(sections_[k]));
   return out;
 }
 
-std::string_view Document::Keep(std::string text) {
+Line Document::MakeLine(std::string text) {
   auto owned = std::make_shared<const std::string>(std::move(text));
-  std::string_view view = *owned;
+  Line line = Classify(owned->data(), owned->size());
   storage_.push_back(std::move(owned));
-  return view;
+  return line;
+}
+
+void Document::InsertLine(std::uint32_t sectionIndex, std::uint32_t offset, const Line &line) {
+  Section &s = sections_[sectionIndex];
+  std::uint32_t at = s.first + offset;
+  if (at == lines_.size())
+    finalNewline_ = true;
+  lines_.insert(lines_.begin() + at, line);
+  s.count++;
+  for (std::size_t k = sectionIndex + 1; k < sections_.size(); ++k)
+    sections_[k].first++;
+  if (line.kind == Line::kEntry || !s.keys.empty())
+    IndexKeys(s);
 }
 
 bool Document::Set(std::string_view section, std::string_view key, std::string_view value) {
-  const auto *list = Find(section);
-  std::string folded = FoldName(key);
-  if (list != nullptr) {
-    for (std::uint32_t i : *list) {
-      Section &s = sections_[i];
-      auto *l = const_cast<Line *>(FindKey(s, folded));
-      if (l == nullptr)
-        continue;
-      if (l->value == value)
-        return false;
-      // Keep the key as written and the spacing around "=", replace the rest.
-      std::string_view text = l->text;
-      std::size_t eq = text.find('=');
-      std::string line;
-      if (eq == std::string_view::npos) {
-        line.append(l->name).append("=");
-      } else {
-        std::size_t v = eq + 1;
-        while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
-          ++v;
-        line.append(text.substr(0, v));
-      }
-      std::size_t nameAt = static_cast<std::size_t>(l->name.data() - text.data());
-      line.append(value);
-      if (!text.empty() && text.back() == '\r')
-        line.push_back('\r');
-      std::string_view kept = Keep(std::move(line));
-      l->text = kept;
-      l->name = kept.substr(nameAt, l->name.size());
-      if (eq == std::string_view::npos)
-        l->name = kept.substr(0, l->name.size());
-      l->value = kept.substr(kept.size() - value.size() - (kept.back() == '\r' ? 1 : 0),
-                             value.size());
-      sizeHint_ += value.size();
-      return true;
-    }
-    // A new key goes after the last entry of the first section of that name.
-    Section &s = sections_[list->front()];
-    std::size_t at = s.lines.size();
-    while (at > 1 && s.lines[at - 1].kind != Line::kEntry)
-      --at;
-    if (at == 0)
-      at = 1;
-    std::string text;
-    text.append(key).append("=").append(value);
-    std::string_view kept = Keep(std::move(text));
-    Line line;
-    line.kind = Line::kEntry;
-    line.text = kept;
-    line.name = kept.substr(0, key.size());
-    line.value = kept.substr(key.size() + 1);
-    bool last = list->front() + 1 == sections_.size() && at == s.lines.size();
-    s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(at), line);
-    if (last)
-      finalNewline_ = true;
-    if (!s.keyIndex.empty()) {
-      for (auto &entry : s.keyIndex)
-        if (entry.second >= at)
-          ++entry.second;
-      s.keyIndex.emplace(std::move(folded), static_cast<std::uint32_t>(at));
+  std::uint32_t head = Find(section);
+  for (std::uint32_t k = head; k != kNone; k = sections_[k].next) {
+    std::uint32_t at = FindKey(sections_[k], key);
+    if (at == kNone)
+      continue;
+    const Line &old = lines_[at];
+    if (old.Value() == value)
+      return false;
+    // Keep the key as written and the spacing around "=", replace the rest.
+    std::string_view text = old.Text();
+    std::size_t eq = text.find('=');
+    std::string line;
+    if (eq == std::string_view::npos) {
+      line.append(old.Name()).append("=");
     } else {
-      IndexSection(s);
+      std::size_t v = eq + 1;
+      while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
+        ++v;
+      line.append(text.substr(0, v));
     }
-    sizeHint_ += kept.size() + 1;
+    line.append(value);
+    if (!text.empty() && text.back() == '\r')
+      line.push_back('\r');
+    lines_[at] = MakeLine(std::move(line));
+    return true;
+  }
+  std::string entry;
+  entry.append(key).append("=").append(value);
+  if (head != kNone) {
+    // After the last entry of the first section of that name.
+    const Section &s = sections_[head];
+    std::uint32_t offset = s.count;
+    while (offset > 1 && lines_[s.first + offset - 1].kind != Line::kEntry)
+      --offset;
+    InsertLine(head, offset, MakeLine(std::move(entry)));
     return true;
   }
   // A new section at the end, set off by a blank line.
-  const Section &tail = sections_.back();
-  bool needBlank = false;
-  for (auto it = sections_.rbegin(); it != sections_.rend(); ++it)
-    if (!it->lines.empty()) {
-      needBlank = it->lines.back().kind != Line::kBlank;
-      break;
-    }
-  (void)tail;
-  Section s;
-  s.hasHeader = true;
-  std::string header;
-  header.append("[").append(section).append("]");
-  std::string_view h = Keep(std::move(header));
-  std::string entry;
-  entry.append(key).append("=").append(value);
-  std::string_view e = Keep(std::move(entry));
-  if (needBlank) {
+  if (!lines_.empty() && lines_.back().kind != Line::kBlank) {
     Line blank;
     blank.kind = Line::kBlank;
-    sections_.back().lines.push_back(blank);
+    InsertLine(static_cast<std::uint32_t>(sections_.size() - 1), sections_.back().count, blank);
   }
-  Line hl;
-  hl.kind = Line::kHeader;
-  hl.text = h;
-  hl.name = h.substr(1, section.size());
-  s.name = hl.name;
-  s.lines.push_back(hl);
-  Line el;
-  el.kind = Line::kEntry;
-  el.text = e;
-  el.name = e.substr(0, key.size());
-  el.value = e.substr(key.size() + 1);
-  s.lines.push_back(el);
+  std::string header;
+  header.append("[").append(section).append("]");
+  Section s;
+  s.first = static_cast<std::uint32_t>(lines_.size());
+  s.count = 2;
+  s.hasHeader = true;
+  lines_.push_back(MakeLine(std::move(header)));
+  lines_.push_back(MakeLine(std::move(entry)));
   sections_.push_back(std::move(s));
-  sectionIndex_[FoldName(section)].push_back(static_cast<std::uint32_t>(sections_.size() - 1));
   finalNewline_ = true;
-  sizeHint_ += h.size() + e.size() + 3;
+  if (sectionTable_.size() < TableSize(sections_.size())) {
+    IndexSections();
+  } else {
+    std::size_t mask = sectionTable_.size() - 1;
+    std::size_t i = FoldHash(section) & mask;
+    while (sectionTable_[i] != 0)
+      i = (i + 1) & mask;
+    sectionTable_[i] = static_cast<std::uint32_t>(sections_.size());
+  }
   return true;
 }
 
 bool Document::RemoveKey(std::string_view section, std::string_view key) {
-  const auto *list = Find(section);
-  if (list == nullptr)
-    return false;
-  std::string folded = FoldName(key);
   bool changed = false;
-  for (std::uint32_t i : *list) {
-    Section &s = sections_[i];
-    if (FindKey(s, folded) == nullptr)
+  for (std::uint32_t k = Find(section); k != kNone; k = sections_[k].next) {
+    Section &s = sections_[k];
+    if (FindKey(s, key) == kNone)
       continue;
-    auto end = std::remove_if(s.lines.begin(), s.lines.end(), [&](const Line &l) {
-      return l.kind == Line::kEntry && SameName(l.name, folded);
+    auto begin = lines_.begin() + s.first;
+    auto end = begin + s.count;
+    auto kept = std::remove_if(begin, end, [&](const Line &l) {
+      return l.kind == Line::kEntry && SameName(l.Name(), key);
     });
-    s.lines.erase(end, s.lines.end());
-    IndexSection(s);
+    auto removed = static_cast<std::uint32_t>(end - kept);
+    lines_.erase(kept, end);
+    s.count -= removed;
+    for (std::size_t j = k + 1; j < sections_.size(); ++j)
+      sections_[j].first -= removed;
+    IndexKeys(s);
     changed = true;
   }
   return changed;
 }
 
 bool Document::RemoveSection(std::string_view section) {
-  const auto *list = Find(section);
-  if (list == nullptr)
+  std::vector<std::uint32_t> doomed;
+  for (std::uint32_t k = Find(section); k != kNone; k = sections_[k].next)
+    doomed.push_back(k);
+  if (doomed.empty())
     return false;
-  std::vector<std::uint32_t> doomed = *list;
   for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
-    Section &s = sections_[*it];
-    std::size_t lastEntry = 0;
-    for (std::size_t k = 0; k < s.lines.size(); ++k)
-      if (s.lines[k].kind == Line::kEntry)
-        lastEntry = k;
-    std::vector<Line> tail(s.lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1),
-                           s.lines.end());
-    Section &prev = sections_[*it - 1];
-    // Avoid doubling the blank line that separated the section from the one
-    // before it.
-    bool prevBlank = prev.lines.empty() ? (*it - 1 == 0) : prev.lines.back().kind == Line::kBlank;
-    std::size_t skip = 0;
-    while (prevBlank && skip < tail.size() && tail[skip].kind == Line::kBlank)
-      ++skip;
-    prev.lines.insert(prev.lines.end(), tail.begin() + static_cast<std::ptrdiff_t>(skip),
-                      tail.end());
-    sections_.erase(sections_.begin() + *it);
+    std::uint32_t k = *it;
+    const Section &s = sections_[k];
+    std::uint32_t lastEntry = 0;
+    for (std::uint32_t r = 0; r < s.count; ++r)
+      if (lines_[s.first + r].kind == Line::kEntry)
+        lastEntry = r;
+    Section &prev = sections_[k - 1];
+    // Keep what follows the last entry, without doubling the blank line that
+    // set the section off from the one before it.
+    bool prevBlank =
+        prev.count == 0 ? k - 1 == 0 : lines_[prev.first + prev.count - 1].kind == Line::kBlank;
+    std::uint32_t cut = lastEntry + 1;
+    while (prevBlank && cut < s.count && lines_[s.first + cut].kind == Line::kBlank)
+      ++cut;
+    std::uint32_t first = s.first, keep = s.count - cut;
+    lines_.erase(lines_.begin() + first, lines_.begin() + first + cut);
+    prev.count += keep;
+    sections_.erase(sections_.begin() + k);
+    for (std::size_t j = k; j < sections_.size(); ++j)
+      sections_[j].first -= cut;
   }
-  Reindex();
+  IndexSections();
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace pinst {
@@ -19,45 +18,38 @@ namespace pinst {
 std::string FoldName(std::string_view name);
 bool SameName(std::string_view a, std::string_view b);
 
-// One line of the file, without its '\n' (a '\r' before it stays part of
-// `text`, so that CRLF files come back as they were).
-//   header: `name` is the section name, trimmed
-//   entry:  `name` and `value` are the key and the value, trimmed of spaces and
-//           tabs; a line without '=' is a key with an empty value
+// One line of the file, without its '\n' (a '\r' before it stays part of the
+// text, so that CRLF files come back as they were).
+//   header: Name() is the section name, trimmed
+//   entry:  Name() and Value() are the key and the value, trimmed of spaces
+//           and tabs; a line without '=' is a key with an empty value
 //   blank, comment (first non-blank ';' or '#'), other (an entry line
 //   without a key, e.g. "=x"): kept and otherwise ignored
 struct Line {
   enum Kind : std::uint8_t { kBlank, kComment, kHeader, kEntry, kOther };
-  std::string_view text;
-  std::string_view name;
-  std::string_view value;
+  const char *text = "";
+  std::uint32_t length = 0;
+  std::uint32_t nameAt = 0, nameLength = 0;
+  std::uint32_t valueAt = 0, valueLength = 0;
   Kind kind = kOther;
-};
 
-// The lines from one header up to the next. The lines before the first header
-// form section 0, which has no header and no name.
-struct Section {
-  bool hasHeader = false;
-  std::string_view name;
-  std::vector<Line> lines;
-  // Folded key -> index in `lines` of its first entry; kept for large
-  // sections only (the lists of data sources and drivers), small ones are
-  // searched.
-  std::unordered_map<std::string, std::uint32_t> keyIndex;
+  std::string_view Text() const { return {text, length}; }
+  std::string_view Name() const { return {text + nameAt, nameLength}; }
+  std::string_view Value() const { return {text + valueAt, valueLength}; }
 };
 
 class Document {
  public:
   Document();
-  // Parses `content`; the document keeps it alive and points into it. Every
-  // byte sequence parses: a document serializes back to exactly `content`.
+  // Parses content; the document keeps it alive and points into it. Every
+  // byte sequence parses, and serializes back to exactly content.
   static Document Parse(std::shared_ptr<const std::string> content);
 
   std::string Serialize() const;
-  std::size_t ByteSizeHint() const { return sizeHint_; }
 
-  // Lookups. A name that heads several sections reads them all, in order;
-  // the first entry of a key gives its value.
+  // Lookups. Names match as FoldName says. A name that heads several
+  // sections reads them all, in order; the first entry of a key gives its
+  // value.
   bool HasSection(std::string_view section) const;
   bool HasKey(std::string_view section, std::string_view key) const;
   // The value of key in section; false when the section or the key is absent.
@@ -84,18 +76,32 @@ class Document {
   std::size_t StorageCount() const { return storage_.size(); }
 
  private:
-  const std::vector<std::uint32_t> *Find(std::string_view section) const;
-  static const Line *FindKey(const Section &s, const std::string &folded);
-  std::string_view Keep(std::string text);
-  void IndexSection(Section &s);
-  void Reindex();
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  struct Section {
+    std::uint32_t first = 0;   // index of its first line (the header) in lines_
+    std::uint32_t count = 0;   // lines, the header included
+    std::uint32_t next = kNone;  // the next section of the same name
+    bool hasHeader = false;
+    // Open-addressed table of the section's entries (line offset + 1, 0 for
+    // free), for large sections only: the lists of data sources and drivers
+    // grow with the machine, a data source's own section is cheaper to search.
+    std::vector<std::uint32_t> keys;
+  };
+
+  std::uint32_t Find(std::string_view section) const;
+  std::uint32_t FindKey(const Section &s, std::string_view key) const;
+  std::string_view Name(const Section &s) const { return lines_[s.first].Name(); }
+  Line MakeLine(std::string text);
+  void InsertLine(std::uint32_t sectionIndex, std::uint32_t offset, const Line &line);
+  void IndexKeys(Section &s);
+  void IndexSections();
 
   std::vector<std::shared_ptr<const std::string>> storage_;
-  std::vector<Section> sections_;
-  std::unordered_map<std::string, std::vector<std::uint32_t>> sectionIndex_;
+  std::vector<Line> lines_;
+  std::vector<Section> sections_;  // sections_[0]: the lines before the first header
+  std::vector<std::uint32_t> sectionTable_;  // open-addressed, section index + 1
   bool finalNewline_ = false;
   bool bom_ = false;
-  std::size_t sizeHint_ = 0;
 };
 
 } // namespace pinst

@@ -46,10 +46,13 @@ FileId IdOf(const struct stat &st) {
 }
 
 // A file changed within the timestamp granularity of the time it was read may
-// change again without its times moving (an in-place rewrite of the same
-// size in the same tick). Such entries are checked against the bytes on disk
-// until this long after their modification time.
-constexpr long long kRacyNanos = 2'000'000'000LL;
+// change again without its times moving (an in-place rewrite of the same size
+// in the same clock tick). Such entries are checked against the bytes on disk
+// until the tick is surely over: file systems with nanosecond times stamp in
+// kernel ticks (at most 10 ms), those that show whole seconds may round to
+// two.
+constexpr long long kRacyFineNanos = 50'000'000LL;
+constexpr long long kRacyCoarseNanos = 2'000'000'000LL;
 
 long long NowNanos() {
   struct timespec ts;
@@ -60,7 +63,8 @@ long long NowNanos() {
 bool IsRacy(const FileId &id) {
   long long mtime = id.mtimeSec * 1'000'000'000LL + id.mtimeNsec;
   long long ctime = id.ctimeSec * 1'000'000'000LL + id.ctimeNsec;
-  return NowNanos() - std::max(mtime, ctime) < kRacyNanos;
+  bool coarse = id.mtimeNsec == 0 && id.ctimeNsec == 0;
+  return NowNanos() - std::max(mtime, ctime) < (coarse ? kRacyCoarseNanos : kRacyFineNanos);
 }
 
 struct Cached {
@@ -202,13 +206,6 @@ std::string TempName(const std::string &path) {
          std::to_string(counter.fetch_add(1));
 }
 
-std::string DirOf(const std::string &path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Temporary files of this path left by a writer that died before its rename.
 // Only the holder of the lock writes one, so while it is held every one found
 // is stale.
@@ -260,6 +257,20 @@ bool WriteAll(int fd, const std::string &data, const std::string &path, std::str
 
 bool Load(const std::string &path, DocPtr *doc, std::string *error) {
   *doc = nullptr;
+  {
+    // The common case, an unchanged file read again, costs one stat: the
+    // cached document is the content of the file with that identity.
+    struct stat st;
+    if (Ops().Stat(path, &st) == 0) {
+      FileId id = IdOf(st);
+      std::lock_guard<std::mutex> guard(g_cacheMutex);
+      auto it = Cache().find(path);
+      if (it != Cache().end() && it->second.id == id && !it->second.racy) {
+        *doc = it->second.doc;
+        return true;
+      }
+    }
+  }
   // Open first, then look at the open file: the identity and the content then
   // belong to the same file even when a writer renames a new one in between.
   int fd = Ops().Open(path, O_RDONLY, 0);
@@ -381,6 +392,9 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
     Ops().Unlink(temp);
     return fail(writeError);
   }
+  // The content is on disk before the name points to it, so that even a
+  // power failure leaves the old file or the new one. The folder itself is
+  // not synced: losing the rename then only means keeping the old file.
   r = Ops().Fsync(tfd);
   if (r != 0)
     return failTemp("cannot sync", r);
@@ -393,15 +407,6 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   if (r != 0)
     return failTemp("cannot replace", r);
   created = false;
-  {
-    // The rename is done; a lost directory sync only weakens durability
-    // across a power failure, so it is not reported as a failed write.
-    int dfd = Ops().Open(DirOf(target), O_RDONLY | O_DIRECTORY, 0);
-    if (dfd >= 0) {
-      Ops().Fsync(dfd);
-      Ops().Close(dfd);
-    }
-  }
   struct stat written;
   if (Ops().Fstat(tfd, &written) == 0) {
     if (doc->StorageCount() > kMaxStorage)
