@@ -62,6 +62,7 @@ protected:
     static int argc = 1;
     static char name[] = "qt_toolkit_test";
     static char *argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // The host's own application: the front end must use it, not make one.
     app = new QApplication(argc, argv);
     SetBundleDirectory(HVL_BUNDLE_DIR);
