@@ -6,6 +6,11 @@
 //   inst_bench            the full table (a few minutes; the peer is slow)
 //   inst_bench --quick    small sizes only
 //   inst_bench --no-peer  our library only, up to the largest sizes
+//
+// The ratio is the peer's time over ours. Note that the peer's repeated reads
+// come from a cache it does not check against the file (it serves stale values
+// for a while after another process changed it); ours check the file's
+// identity and times on every call.
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -210,7 +215,7 @@ std::string Show(double us) {
 void Row(const char *what, int n, double ours, double peer) {
   char ratio[32] = "";
   if (ours > 0 && peer > 0)
-    std::snprintf(ratio, sizeof ratio, "%.0fx", peer / ours);
+    std::snprintf(ratio, sizeof ratio, peer / ours < 10 ? "%.2fx" : "%.0fx", peer / ours);
   std::printf("%-34s %6d  %12s  %12s  %8s\n", what, n, Show(ours).c_str(), Show(peer).c_str(),
               ratio);
   std::fflush(stdout);
