@@ -175,8 +175,11 @@ public:
   void ShowWindow(WindowRef ref) override {
     if (QtWindow *w = Live(ref)) {
       w->widget->show();
-      w->widget->raise();
-      w->widget->activateWindow();
+      // Offscreen there is nothing to raise, and Qt says so on every call.
+      if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        w->widget->raise();
+        w->widget->activateWindow();
+      }
     }
   }
 
