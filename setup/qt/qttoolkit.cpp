@@ -6,6 +6,9 @@
 // modal wait, on the waiting thread, and never in the middle of a toolkit
 // call that happened to make Qt emit a signal.
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -16,6 +19,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -26,15 +30,18 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QUiLoader>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "toolkit/toolkit.h"
@@ -91,17 +98,16 @@ QTabBar *TabBarOf(QWidget *w) {
   return nullptr;
 }
 
-// A display is there when Qt is told which platform to use, or a Wayland
-// compositor is named, or the X server named by DISPLAY answers. The X probe
-// matters because Qt's xcb platform aborts its host when it cannot connect.
-bool DisplayAvailable() {
-  auto set = [](const char *name) {
-    const char *v = std::getenv(name);
-    return v != nullptr && v[0] != '\0';
-  };
-  if (set("QT_QPA_PLATFORM") || set("WAYLAND_DISPLAY"))
-    return true;
-  if (!set("DISPLAY"))
+bool EnvSet(const char *name) {
+  const char *v = std::getenv(name);
+  return v != nullptr && v[0] != '\0';
+}
+
+// Whether the X server named by DISPLAY answers. Asked before Qt's xcb
+// platform is started, because that platform aborts its host when it cannot
+// connect.
+bool XServerAnswers() {
+  if (!EnvSet("DISPLAY"))
     return false;
   void *xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
   if (xcb == nullptr)
@@ -121,6 +127,54 @@ bool DisplayAvailable() {
   }
   dlclose(xcb);
   return ok;
+}
+
+// A compositor listens on $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY (or on the
+// absolute path given), and Qt has its Wayland platform installed.
+bool WaylandUsable() {
+  if (!EnvSet("WAYLAND_DISPLAY"))
+    return false;
+  std::string socketPath = std::getenv("WAYLAND_DISPLAY");
+  if (socketPath[0] != '/') {
+    if (!EnvSet("XDG_RUNTIME_DIR"))
+      return false;
+    socketPath = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + socketPath;
+  }
+  sockaddr_un address{};
+  if (socketPath.size() >= sizeof address.sun_path)
+    return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0)
+    return false;
+  bool listening = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+  close(fd);
+  if (!listening)
+    return false;
+  QString plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms");
+  return QFile::exists(plugins + QStringLiteral("/libqwayland-generic.so")) ||
+         QFile::exists(plugins + QStringLiteral("/libqwayland-egl.so"));
+}
+
+// Which platform Qt is to start with: "" for its own choice, a name to pass
+// with -platform, or nullopt when no display can be had. Every case that
+// would make Qt abort (a platform it cannot connect) is caught here.
+std::optional<QString> ChoosePlatform() {
+  const char *asked = std::getenv("QT_QPA_PLATFORM");
+  if (asked != nullptr && asked[0] != '\0') {
+    QString name = QString::fromLocal8Bit(asked).section(QLatin1Char(':'), 0, 0);
+    if (name == QLatin1String("xcb"))
+      return XServerAnswers() ? std::optional<QString>(QString()) : std::nullopt;
+    if (name.startsWith(QLatin1String("wayland")))
+      return WaylandUsable() ? std::optional<QString>(QString()) : std::nullopt;
+    return QString(); // offscreen, minimal, vnc, ...: they need no server
+  }
+  if (XServerAnswers())
+    return QString(); // Qt's own choice: it falls back to xcb, which answers
+  if (WaylandUsable())
+    return QString::fromLatin1("wayland");
+  return std::nullopt;
 }
 
 class QtToolkit final : public Toolkit, public QObject {
@@ -544,14 +598,29 @@ protected:
 
 private:
   OSStatus EnsureApplication() {
-    if (QCoreApplication::instance() != nullptr)
-      return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr ? noErr
-                                                                             : kErrNoDisplay;
-    if (!DisplayAvailable())
+    if (QCoreApplication *existing = QCoreApplication::instance()) {
+      // Widgets live on the application's thread only: a host that runs its
+      // own Qt elsewhere, or has no widgets, gets no window rather than a
+      // crash.
+      if (qobject_cast<QApplication *>(existing) == nullptr ||
+          existing->thread() != QThread::currentThread())
+        return kErrNoDisplay;
+      return noErr;
+    }
+    std::optional<QString> platform = ChoosePlatform();
+    if (!platform)
       return kErrNoDisplay;
+    static QByteArray platformArg;
     static int argc = 1;
     static char name[] = "Halvern Generic ODBC Driver";
-    static char *argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static char *argv[] = {name, nullptr, nullptr, nullptr};
+    if (!platform->isEmpty()) {
+      platformArg = platform->toLatin1();
+      argv[1] = option;
+      argv[2] = platformArg.data();
+      argc = 3;
+    }
     // Lives as long as the process: the plugin is never unloaded, and a host
     // that made no application of its own has no other use for one.
     new QApplication(argc, argv);

@@ -26,9 +26,32 @@ TEST(NoDisplay, OpeningAWindowFailsWithAStatus) {
   EXPECT_EQ(QCoreApplication::instance(), nullptr);
   EXPECT_FALSE(ActiveToolkit().WaitNextEvent(1));
 
-  // A display named but not there: still a status, not an abort.
-  setenv("DISPLAY", ":97", 1);
-  EXPECT_EQ(ActiveToolkit().OpenWindow(bundle->resources, "hvlsetup", "Dialog", &w), kErrNoDisplay);
+  // Displays named but not there: still a status, never an abort.
+  struct Case {
+    const char *display, *wayland, *platform;
+  } cases[] = {
+      {":97", nullptr, nullptr},          // no X server there
+      {nullptr, "wayland-97", nullptr},   // no Wayland platform installed, or no compositor
+      {nullptr, nullptr, "xcb"},          // asked for X without one
+      {":97", nullptr, "xcb:foo=1"},
+      {nullptr, nullptr, "wayland"},      // asked for Wayland without a compositor
+  };
+  for (const auto &c : cases) {
+    auto put = [](const char *name, const char *value) {
+      if (value != nullptr)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
+    };
+    put("DISPLAY", c.display);
+    put("WAYLAND_DISPLAY", c.wayland);
+    put("QT_QPA_PLATFORM", c.platform);
+    EXPECT_EQ(ActiveToolkit().OpenWindow(bundle->resources, "hvlsetup", "Dialog", &w),
+              kErrNoDisplay)
+        << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
+        << (c.platform ? c.platform : "-");
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+  }
 
   WorkingCopy table{MakeWorkingCopy()};
   testing::internal::CaptureStderr();
