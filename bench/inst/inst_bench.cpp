@@ -6,6 +6,7 @@
 //   inst_bench            the full table (a few minutes; the peer is slow)
 //   inst_bench --quick    small sizes only
 //   inst_bench --no-peer  our library only, up to the largest sizes
+//   inst_bench --only OP  one kind of work: read14, reread, write or repoint
 //
 // The ratio is the peer's time over ours. Note that the peer's repeated reads
 // come from a cache it does not check against the file (it serves stale values
@@ -227,8 +228,11 @@ int main(int argc, char **argv) {
   if (argc > 1 && std::strcmp(argv[1], "--child") == 0)
     return Child(argc, argv);
   bool quick = false, peer = true;
+  std::string only;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0) {
+    if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      only = argv[++i];
+    } else if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
     } else if (std::strcmp(argv[i], "--no-peer") == 0) {
       peer = false;
@@ -259,6 +263,8 @@ int main(int argc, char **argv) {
   }
   auto both = [&](const char *what, const char *op, int n, int oursRuns, int peerRuns,
                   bool peerToo) {
+    if (!only.empty() && only != op)
+      return;
     double o = Median("ours", op, n, oursRuns);
     double p = peer && peerToo ? Median("peer", op, n, peerRuns) : -1;
     Row(what, n, o, p);

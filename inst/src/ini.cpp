@@ -88,38 +88,43 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
+// The name and the value of a header or an entry line.
+struct Parts {
+  std::string_view name, value;
+};
+
+Parts Split(std::string_view text, Line::Kind kind) {
+  std::string_view body = Trim(text);
+  if (kind == Line::kHeader) {
+    // An unclosed header still opens a section: its keys must not fall into
+    // the section before it.
+    std::size_t close = body.find(']');
+    return {Trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos
+                                                                : close - 1)),
+            {}};
+  }
+  if (kind != Line::kEntry)
+    return {};
+  std::size_t eq = body.find('=');
+  return {Trim(body.substr(0, eq)),
+          eq == std::string_view::npos ? body.substr(body.size()) : Trim(body.substr(eq + 1))};
+}
+
 Line Classify(const char *text, std::size_t length) {
   Line line;
   line.text = text;
   line.length = static_cast<std::uint32_t>(length);
-  std::string_view all(text, length);
-  std::string_view body = Trim(all);
-  auto at = [&](std::string_view part) { return static_cast<std::uint32_t>(part.data() - text); };
-  auto set = [&](std::string_view name, std::string_view value) {
-    line.nameAt = at(name);
-    line.nameLength = static_cast<std::uint32_t>(name.size());
-    line.valueAt = at(value);
-    line.valueLength = static_cast<std::uint32_t>(value.size());
-  };
+  std::string_view body = Trim(line.Text());
   if (body.empty()) {
     line.kind = Line::kBlank;
   } else if (body[0] == ';' || body[0] == '#') {
     line.kind = Line::kComment;
   } else if (body[0] == '[') {
-    // An unclosed header still opens a section: its keys must not fall into
-    // the section before it.
-    std::size_t close = body.find(']');
     line.kind = Line::kHeader;
-    std::string_view name =
-        Trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-    set(name, name.substr(name.size()));
   } else {
-    std::size_t eq = body.find('=');
-    std::string_view name = Trim(body.substr(0, eq));
-    std::string_view value =
-        eq == std::string_view::npos ? body.substr(body.size()) : Trim(body.substr(eq + 1));
-    set(name, value);
-    line.kind = name.empty() ? Line::kOther : Line::kEntry;
+    // The body starts with neither a space nor a tab: its key is empty only
+    // when it starts with "=".
+    line.kind = body[0] == '=' ? Line::kOther : Line::kEntry;
   }
   return line;
 }
@@ -149,6 +154,9 @@ std::size_t TableSize(std::size_t entries) {
 }
 
 } // namespace
+
+std::string_view Line::Name() const { return Split(Text(), kind).name; }
+std::string_view Line::Value() const { return Split(Text(), kind).value; }
 
 std::string FoldName(std::string_view name) {
   std::string out;
@@ -210,13 +218,18 @@ Document Document::Parse(std::shared_ptr<const std::string> content) {
     all.remove_prefix(kBom.size());
   }
   doc.finalNewline_ = !all.empty() && all.back() == '\n';
-  std::size_t lines = 1;
+  // Counted first, so that the tables are allocated once: in a fresh process
+  // every page touched costs, and growing a table touches it twice.
+  std::size_t lines = 1, headers = 1;
   for (const char *p = all.data(), *end = all.data() + all.size();
        (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) !=
        nullptr;
-       ++p)
+       ++p) {
     ++lines;
+    headers += p + 1 < end && p[1] == '[';
+  }
   doc.lines_.reserve(lines);
+  doc.sections_.reserve(headers + 1);
   std::size_t pos = 0;
   while (pos < all.size()) {
     std::size_t nl = all.find('\n', pos);

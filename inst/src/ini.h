@@ -29,13 +29,13 @@ struct Line {
   enum Kind : std::uint8_t { kBlank, kComment, kHeader, kEntry, kOther };
   const char *text = "";
   std::uint32_t length = 0;
-  std::uint32_t nameAt = 0, nameLength = 0;
-  std::uint32_t valueAt = 0, valueLength = 0;
   Kind kind = kOther;
 
   std::string_view Text() const { return {text, length}; }
-  std::string_view Name() const { return {text + nameAt, nameLength}; }
-  std::string_view Value() const { return {text + valueAt, valueLength}; }
+  // Worked out from the text when asked: keeping them would double the memory
+  // of a parsed file, and a fresh process pays for every page it touches.
+  std::string_view Name() const;
+  std::string_view Value() const;
 };
 
 class Document {
