@@ -12,8 +12,8 @@ set(HVL_PLUGIN_DIR "${HVL_BUNDLE_CONTENTS}/PlugIns")
 set(HVL_RESOURCES_DIR "${HVL_BUNDLE_CONTENTS}/Resources")
 
 add_library(hvl_warnings INTERFACE)
-target_compile_options(hvl_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow
-                                              -Wnon-virtual-dtor -Wformat=2)
+target_compile_options(hvl_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wformat=2
+                                              $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
 if(HVL_WERROR)
   target_compile_options(hvl_warnings INTERFACE -Werror)
 endif()
@@ -24,7 +24,8 @@ if(HVL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# hvl_add_gtest(NAME SOURCES... LIBS ...): one GoogleTest program registered with CTest.
+# hvl_add_gtest(NAME SOURCES... LIBS ... [ENV VAR=VALUE]): one GoogleTest program
+# registered with CTest, each of its tests run with the variables ENV sets.
 find_package(GTest QUIET)
 include(GoogleTest)
 function(hvl_add_gtest name)
@@ -32,7 +33,13 @@ function(hvl_add_gtest name)
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock ${arg_LIBS}
                                         hvl_warnings)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${arg_ENV}")
+  # The variables reach every test through a launcher: test properties set
+  # through discovery cannot carry more than one.
+  if(arg_ENV)
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${arg_ENV}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # Fuzz targets: clang's libFuzzer, with the sanitizers of HVL_SANITIZE. Every
