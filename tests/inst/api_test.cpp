@@ -71,6 +71,17 @@ TEST_F(Api, ProfileStringsStayInsideTheBuffer) {
     EXPECT_EQ(got, c.expect);
     EXPECT_EQ(std::string(buf.data() + c.size, 4), "####") << "wrote past the buffer";
   }
+  // The wide form counts wide characters.
+  wchar_t wbuf[16];
+  EXPECT_EQ(SQLGetPrivateProfileStringW(L"d", L"Utf", L"", wbuf, 2, L"odbc.ini"), 1);
+  EXPECT_STREQ(wbuf, L"\u00e9");
+  EXPECT_EQ(SQLGetPrivateProfileStringW(L"ODBC Data Sources", nullptr, L"", wbuf, 12,
+                                        L"odbc.ini"),
+            11);
+  EXPECT_EQ(std::wstring(wbuf, 12), std::wstring(L"alpha\0beta\0\0", 12));
+  EXPECT_TRUE(SQLWritePrivateProfileStringW(L"d", L"W\u00e9", L"\U0001F600", L"odbc.ini"));
+  EXPECT_EQ(Profile("d", "W\xC3\xA9", "odbc.ini"), "\xF0\x9F\x98\x80");
+
   char buf[8];
   EXPECT_EQ(SQLGetPrivateProfileString("d", "Long", "", buf, 0, "odbc.ini"), 0);
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_INVALID_BUFF_LEN));
@@ -183,6 +194,16 @@ TEST_F(Api, DriversCountInstallsAndRemoveTheirDataSources) {
   EXPECT_FALSE(SQLInstallDriverEx("Bad\0NoEquals\0", nullptr, path, sizeof path, nullptr,
                                   ODBC_INSTALL_COMPLETE, &count));
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_INVALID_KEYWORD_VALUE));
+
+  // The user mode is honoured for drivers too.
+  SQLSetConfigMode(ODBC_USER_DSN);
+  ASSERT_TRUE(SQLInstallDriverExW(L"Mine\0Driver=/home/me/drv.so\0", nullptr, nullptr, 0,
+                                  nullptr, ODBC_INSTALL_COMPLETE, &count));
+  EXPECT_EQ(Slurp(UserDrivers()), "[ODBC Drivers]\nMine=Installed\n\n[Mine]\n"
+                                  "Driver=/home/me/drv.so\nUsageCount=1\n");
+  ASSERT_TRUE(SQLRemoveDriverW(L"Mine", FALSE, &count));
+  EXPECT_EQ(count, 0u);
+  SQLSetConfigMode(ODBC_SYSTEM_DSN);
 
   // A driver another tool registered by its section alone is listed too.
   Put(UserDrivers(), "[Other]\nDriver=/o.so\n[ODBC]\nTrace=No\n");
