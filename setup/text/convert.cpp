@@ -266,15 +266,26 @@ inline std::size_t utf8_bytes_branchless(std::uint32_t u) {
          std::size_t(u >= 0x200000) + std::size_t(u >= 0x4000000) - 6 * std::size_t(u >> 31);
 }
 
+#if defined(__SSE2__) && __WCHAR_MAX__ > 0xFFFF
+// Loads the 16 characters at w into v; true when all are below 0x10000 (and
+// so not negative). *any gets their bits ORed together.
+inline bool load_bmp_block(const wchar_t *w, __m128i (&v)[4], __m128i *any) {
+  const auto *p = reinterpret_cast<const __m128i *>(w);
+  for (int q = 0; q < 4; ++q)
+    v[q] = _mm_loadu_si128(p + q);
+  *any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(*any, 16), _mm_setzero_si128())) ==
+         0xFFFF;
+}
+#endif
+
 // Whether the 16 characters at w are all below 0x10000 (and so not
 // negative); if so *bytes gets the length of their UTF-8 forms.
 inline bool bmp_block_bytes(const wchar_t *w, unsigned *bytes) {
 #if defined(__SSE2__) && __WCHAR_MAX__ > 0xFFFF
-  const auto *p = reinterpret_cast<const __m128i *>(w);
-  __m128i v[4] = {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
-                  _mm_loadu_si128(p + 3)};
-  __m128i any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(any, 16), _mm_setzero_si128())) != 0xFFFF)
+  __m128i v[4];
+  __m128i any;
+  if (!load_bmp_block(w, v, &any))
     return false;
   unsigned n = 16;
   if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 7), _mm_setzero_si128())) == 0xFFFF) {
@@ -307,11 +318,9 @@ inline bool bmp_block_bytes(const wchar_t *w, unsigned *bytes) {
 // branching on the lengths. False, with nothing computed, for other blocks.
 inline bool bmp_block_forms(const wchar_t *w, std::uint32_t words[16], std::uint32_t lengths[16]) {
 #if defined(__SSE2__) && __WCHAR_MAX__ > 0xFFFF && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  const auto *p = reinterpret_cast<const __m128i *>(w);
-  __m128i v[4] = {_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
-                  _mm_loadu_si128(p + 3)};
-  __m128i any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(any, 16), _mm_setzero_si128())) != 0xFFFF)
+  __m128i v[4];
+  __m128i any;
+  if (!load_bmp_block(w, v, &any))
     return false;
   const __m128i six = _mm_set1_epi32(0x3F);
   const __m128i cont = _mm_set1_epi32(0x80);
