@@ -408,6 +408,11 @@ void printOverview() {
       "Administers ODBC drivers and data sources: the same configuration that\n"
       "every ODBC program on this machine reads.\n"
       "\n"
+      "A data source is added and changed by its driver's own setup dialog:\n"
+      "'add' and 'configure' open it, you fill in the name and the settings,\n"
+      "and OK stores them. Drivers are registered when they are installed;\n"
+      "'drivers' shows which ones are.\n"
+      "\n"
       "Commands:\n",
       kTool);
   for (const Command &command : commands()) {

@@ -14,12 +14,13 @@
 // The installer library is loaded at run time, never linked: a machine
 // without it is a machine without a driver manager, which the tool reports
 // instead of failing to start. HVL_PELMARINST names the library to load when
-// set and not empty; otherwise it is found by its soname, libpelmarinst.so.1,
-// through the program's run path.
+// set and not empty; otherwise it is the one in the library folder beside the
+// program's bin/, else libpelmarinst.so.1 wherever the dynamic loader finds it.
 
 #include <dlfcn.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,13 +67,42 @@ bool resolve(void *library, const char *name, Fn &out) {
   return true;
 }
 
+// The installer library in the library folder beside the program's bin/.
+std::string besideProgram() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    return {};
+  }
+  self[n] = '\0';
+  std::string dir(self);
+  std::size_t slash = dir.rfind('/');
+  if (slash == std::string::npos) {
+    return {};
+  }
+  dir.resize(slash);
+  return dir + "/../" HVL_LIBDIR "/libpelmarinst.so.1";
+}
+
 // The library stays loaded until the process ends; nothing unloads it.
 bool loadInstaller(Installer &in) {
+  void *library = nullptr;
   const char *path = std::getenv("HVL_PELMARINST");
-  if (path == nullptr || *path == '\0') {
-    path = "libpelmarinst.so.1";
+  if (path != nullptr && *path != '\0') {
+    library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  } else {
+    // The run path would find the library beside the program too, but only
+    // when dlopen is called from the program itself: a wrapper of dlopen (a
+    // sanitizer, a preloaded shim) becomes the caller and the run path is
+    // lost. So the kit's own library is tried first by its full path.
+    std::string own = besideProgram();
+    if (!own.empty()) {
+      library = dlopen(own.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (library == nullptr) {
+      library = dlopen("libpelmarinst.so.1", RTLD_NOW | RTLD_LOCAL);
+    }
   }
-  void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     return false;
   }
