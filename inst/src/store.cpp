@@ -161,8 +161,13 @@ std::shared_ptr<Document> DocumentOf(int fd, const std::string &path, const stru
       return hit.doc;
     // The cache no longer holds it: only this call and readers that got it
     // before may. Edit it in place when this call is alone with it.
-    if (hit.doc.use_count() == 1)
+    if (hit.doc.use_count() == 1) {
+      // The last reader let go of it with a releasing decrement of the count
+      // that was just read; this fence pairs with it, so that its reads
+      // happen before the edits.
+      std::atomic_thread_fence(std::memory_order_acquire);
       return std::move(hit.doc);
+    }
     return std::make_shared<Document>(*hit.doc);
   }
   if (content == nullptr) {

@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "fileops.h"
 #include "inst_env.h"
@@ -81,6 +83,33 @@ TEST_F(Survive, ConcurrentWritersLoseNoUpdate) {
       EXPECT_EQ(Value(dsn.c_str(), "Driver"), "Drv");
     }
   }
+}
+
+TEST_F(Survive, ConcurrentThreadsLoseNoUpdateAndReadConsistently) {
+  Put(UserDsn(), BigFile(50));
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &failures] {
+      for (int k = 0; k < 25; ++k) {
+        std::string key = "T" + std::to_string(t) + "K" + std::to_string(k);
+        if (!SQLSetKeywordValue("dsn7", key.c_str(), key.c_str(), -1))
+          failures++;
+        char buf[64];
+        if (!SQLGetKeywordValue("dsn7", key.c_str(), buf, sizeof buf, nullptr) || key != buf)
+          failures++;
+        if (!SQLGetKeywordValue("dsn49", "Host", buf, sizeof buf, nullptr))
+          failures++;
+      }
+    });
+  for (std::thread &t : threads)
+    t.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (int t = 0; t < 4; ++t)
+    for (int k = 0; k < 25; ++k) {
+      std::string key = "T" + std::to_string(t) + "K" + std::to_string(k);
+      EXPECT_EQ(Value("dsn7", key.c_str()), key);
+    }
 }
 
 TEST_F(Survive, KilledWriterLeavesOldOrNewFile) {
