@@ -126,44 +126,6 @@ std::vector<File> FilesOf(Config config, std::uint16_t mode) {
 
 std::vector<File> AllFilesOf(Config config) { return FilesOf(config, ODBC_BOTH_DSN); }
 
-namespace {
-// Decodes one character; 0 when s[i] starts no valid UTF-8 character.
-std::size_t DecodeOne(std::string_view s, std::size_t i, char32_t *c) {
-  auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) {
-    *c = b;
-    return 1;
-  }
-  std::size_t n;
-  char32_t v;
-  if (b >= 0xC2 && b <= 0xDF) {
-    n = 2;
-    v = b & 0x1F;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    n = 3;
-    v = b & 0x0F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    n = 4;
-    v = b & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size())
-    return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    auto t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80)
-      return 0;
-    v = (v << 6) | (t & 0x3F);
-  }
-  if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
-      (v >= 0xD800 && v <= 0xDFFF))
-    return 0;
-  *c = v;
-  return n;
-}
-} // namespace
-
 bool ValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) {
@@ -171,7 +133,7 @@ bool ValidUtf8(std::string_view s) {
       continue;
     }
     char32_t c;
-    std::size_t n = DecodeOne(s, i, &c);
+    std::size_t n = DecodeUtf8(s, i, &c);
     if (n == 0)
       return false;
     i += n;
@@ -184,7 +146,7 @@ bool Utf8ToWide(std::string_view in, std::wstring *out) {
   out->reserve(in.size());
   for (std::size_t i = 0; i < in.size();) {
     char32_t c;
-    std::size_t n = DecodeOne(in, i, &c);
+    std::size_t n = DecodeUtf8(in, i, &c);
     if (n == 0)
       return false;
     out->push_back(static_cast<wchar_t>(c));
@@ -198,7 +160,7 @@ std::wstring Utf8ToWideLossy(std::string_view in) {
   out.reserve(in.size());
   for (std::size_t i = 0; i < in.size();) {
     char32_t c;
-    std::size_t n = DecodeOne(in, i, &c);
+    std::size_t n = DecodeUtf8(in, i, &c);
     if (n == 0) {
       out.push_back(static_cast<wchar_t>(0xFFFD));
       ++i;

@@ -23,42 +23,6 @@ locale_t FoldLocale() {
   return loc;
 }
 
-// Decodes one UTF-8 character at s[i]; returns its length, or 0 when the
-// bytes there are not a valid character.
-std::size_t Decode(std::string_view s, std::size_t i, char32_t *c) {
-  auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  char32_t v;
-  if (b < 0x80) {
-    *c = b;
-    return 1;
-  }
-  if (b >= 0xC2 && b <= 0xDF) {
-    n = 2;
-    v = b & 0x1F;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    n = 3;
-    v = b & 0x0F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    n = 4;
-    v = b & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size())
-    return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    auto t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80)
-      return 0;
-    v = (v << 6) | (t & 0x3F);
-  }
-  if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
-      (v >= 0xD800 && v <= 0xDFFF))
-    return 0;
-  *c = v;
-  return n;
-}
 
 void Encode(char32_t c, std::string *out) {
   if (c < 0x80) {
@@ -155,6 +119,41 @@ std::size_t TableSize(std::size_t entries) {
 
 } // namespace
 
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t *c) {
+  auto b = static_cast<unsigned char>(s[i]);
+  std::size_t n;
+  char32_t v;
+  if (b < 0x80) {
+    *c = b;
+    return 1;
+  }
+  if (b >= 0xC2 && b <= 0xDF) {
+    n = 2;
+    v = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    n = 3;
+    v = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    n = 4;
+    v = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size())
+    return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    auto t = static_cast<unsigned char>(s[i + k]);
+    if ((t & 0xC0) != 0x80)
+      return 0;
+    v = (v << 6) | (t & 0x3F);
+  }
+  if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
+      (v >= 0xD800 && v <= 0xDFFF))
+    return 0;
+  *c = v;
+  return n;
+}
+
 std::string_view Line::Name() const { return Split(Text(), kind).name; }
 std::string_view Line::Value() const { return Split(Text(), kind).value; }
 
@@ -169,7 +168,7 @@ std::string FoldName(std::string_view name) {
       continue;
     }
     char32_t c;
-    std::size_t n = Decode(name, i, &c);
+    std::size_t n = DecodeUtf8(name, i, &c);
     if (n == 0) {
       out.push_back(static_cast<char>(b));
       ++i;

@@ -12,6 +12,11 @@
 
 namespace pinst {
 
+// Decodes one UTF-8 character at s[i] (i < s.size()) into *c; returns its
+// length, or 0 when the bytes there are not a valid character (overlong
+// forms, surrogates and values past U+10FFFF included).
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t *c);
+
 // The name folded for matching: ASCII letters lowered, and other characters
 // through the simple lowercase mapping of the C.UTF-8 locale. Bytes that are
 // not valid UTF-8 are kept as they are.
