@@ -16,6 +16,9 @@ namespace pinst {
 // length, or 0 when the bytes there are not a valid character (overlong
 // forms, surrogates and values past U+10FFFF included).
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t *c);
+// Appends the UTF-8 form of a valid character (not a surrogate, at most
+// U+10FFFF) to *out.
+void EncodeUtf8(char32_t c, std::string *out);
 
 // The name folded for matching: ASCII letters lowered, and other characters
 // through the simple lowercase mapping of the C.UTF-8 locale. Bytes that are
