@@ -13,18 +13,6 @@ using namespace pinst;
 
 namespace {
 
-template <typename Result, typename Body>
-Result Guard(Result failed, Body body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc &) {
-    PostError(ODBC_ERROR_OUT_OF_MEM);
-  } catch (...) {
-    PostError(ODBC_ERROR_GENERAL_ERR);
-  }
-  return failed;
-}
-
 std::optional<std::string_view> Opt(const char *s) {
   return s != nullptr ? std::optional<std::string_view>(s) : std::nullopt;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,21 @@ bool IsValidDsn(std::string_view dsn);
 // The longest prefix of s of at most max bytes that ends on a character
 // boundary.
 std::size_t CutUtf8(std::string_view s, std::size_t max);
+
+// Runs the body of an entry point: nothing thrown inside crosses the C
+// boundary. Running out of memory posts ODBC_ERROR_OUT_OF_MEM, anything else
+// ODBC_ERROR_GENERAL_ERR, and `failed` is returned.
+template <typename Result, typename Body>
+Result Guard(Result failed, Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    PostError(ODBC_ERROR_OUT_OF_MEM);
+  } catch (...) {
+    PostError(ODBC_ERROR_GENERAL_ERR);
+  }
+  return failed;
+}
 
 } // namespace pinst
 

@@ -112,17 +112,6 @@ template <typename Call> BOOL InScope(WORD request, Call call) {
   return ok ? TRUE : FALSE;
 }
 
-template <typename Result, typename Body> Result Guard(Result failed, Body body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc &) {
-    PostError(ODBC_ERROR_OUT_OF_MEM);
-  } catch (...) {
-    PostError(ODBC_ERROR_GENERAL_ERR);
-  }
-  return failed;
-}
-
 bool CheckDsnRequest(WORD request, bool hasDriver) {
   if (request < ODBC_ADD_DSN || request > ODBC_REMOVE_SYS_DSN) {
     PostError(ODBC_ERROR_INVALID_REQUEST_TYPE);
