@@ -55,6 +55,10 @@ struct Installer {
   decltype(&SQLInstallerError) installerError = nullptr;
   decltype(&SQLGetPrivateProfileString) getProfileString = nullptr;
   decltype(&SQLWritePrivateProfileString) writeProfileString = nullptr;
+  // Optional: our own library can gather a pass's writes into one rewrite of
+  // the file; another installer library simply writes each one.
+  decltype(&pelmarinst_begin_writes) beginWrites = nullptr;
+  decltype(&pelmarinst_commit_writes) commitWrites = nullptr;
 };
 
 template <typename Fn>
@@ -105,6 +109,11 @@ bool loadInstaller(Installer &in) {
   }
   if (library == nullptr) {
     return false;
+  }
+  if (!resolve(library, "pelmarinst_begin_writes", in.beginWrites) ||
+      !resolve(library, "pelmarinst_commit_writes", in.commitWrites)) {
+    in.beginWrites = nullptr;
+    in.commitWrites = nullptr;
   }
   // A library that lacks one of these is not an installer library we can use.
   return resolve(library, "SQLSetConfigMode", in.setConfigMode) &&
@@ -166,6 +175,9 @@ void repoint(const Installer &in, UWORD mode, const char *driverPath) {
   in.setConfigMode(mode);
   in.getProfileString(kDataSources, nullptr, "", names, static_cast<int>(sizeof names),
                       "odbc.ini");
+  // Each write would rewrite the whole file; in a batch the pass rewrites it
+  // once, which keeps a repoint of many data sources linear.
+  bool batch = in.beginWrites != nullptr && names[0] != '\0' && in.beginWrites();
 
   std::size_t offset = 0;
   while (offset < sizeof names && names[offset] != '\0') {
@@ -186,6 +198,9 @@ void repoint(const Installer &in, UWORD mode, const char *driverPath) {
     }
     in.setConfigMode(mode);
     in.writeProfileString(name, "Driver", driverPath, "odbc.ini");
+  }
+  if (batch) {
+    in.commitWrites();
   }
 }
 

@@ -302,6 +302,37 @@ PELMARINST_API BOOL SQLConfigDriver(HWND parent, WORD request, LPCSTR driver, LP
 PELMARINST_API BOOL SQLConfigDriverW(HWND parent, WORD request, LPCWSTR driver, LPCWSTR args,
                                      LPWSTR message, WORD messageMax, WORD *messageLength);
 
+/*
+ * Batches of writes: this library's own calls, beyond the installer API, for
+ * programs that change many entries at once (such as pointing every data
+ * source of a driver at its new library). Each write above rewrites its whole
+ * file, so n writes to a file of n entries cost n * n; in a batch they cost n.
+ *
+ * pelmarinst_begin_writes: TRUE; FALSE (ODBC_ERROR_INVALID_PARAM_SEQUENCE)
+ * when the calling thread has a batch open already. Until the batch is
+ * committed or aborted, the thread's writes (also those of a setup library it
+ * calls) are checked and answered as always but change the thread's own copy
+ * of each file only; the thread's reads see them; other threads and
+ * processes see the files as they are on disk, and no file is created.
+ *
+ * pelmarinst_commit_writes writes each file the batch changed once, as any
+ * write does: locked, atomic, synced. Under the file's lock it makes the
+ * batch's changes of that file again, in order, on the file as it is then, so
+ * that entries other processes wrote meanwhile are kept; where both set the
+ * same key, the batch's value wins (a value the batch computed from what it
+ * read, such as a usage count, is written as computed). TRUE when every file
+ * was written; FALSE with ODBC_ERROR_WRITING_SYSINFO_FAILED (the first file
+ * that failed, and why): each file is then either written whole or left as it
+ * was. FALSE with ODBC_ERROR_INVALID_PARAM_SEQUENCE when no batch is open.
+ * The batch ends in every case.
+ *
+ * pelmarinst_abort_writes: TRUE; forgets the thread's open batch, if any,
+ * without writing. A thread that ends with a batch open forgets it likewise.
+ */
+PELMARINST_API BOOL pelmarinst_begin_writes(void);
+PELMARINST_API BOOL pelmarinst_commit_writes(void);
+PELMARINST_API BOOL pelmarinst_abort_writes(void);
+
 #ifdef __cplusplus
 }
 #endif

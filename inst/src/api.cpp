@@ -467,4 +467,37 @@ BOOL SQLGetInstalledDriversW(LPWSTR buffer, WORD bufferMax, WORD *bufferLength) 
   });
 }
 
+BOOL pelmarinst_begin_writes(void) {
+  return Guard<BOOL>(FALSE, [&] {
+    ClearErrors();
+    if (!BeginBatch()) {
+      PostError(ODBC_ERROR_INVALID_PARAM_SEQUENCE, "a batch of writes is open already");
+      return FALSE;
+    }
+    return TRUE;
+  });
+}
+
+BOOL pelmarinst_commit_writes(void) {
+  return Guard<BOOL>(FALSE, [&] {
+    ClearErrors();
+    std::string error;
+    if (CommitBatch(&error))
+      return TRUE;
+    if (error.empty())
+      PostError(ODBC_ERROR_INVALID_PARAM_SEQUENCE, "no batch of writes is open");
+    else
+      PostError(ODBC_ERROR_WRITING_SYSINFO_FAILED, error);
+    return FALSE;
+  });
+}
+
+BOOL pelmarinst_abort_writes(void) {
+  return Guard<BOOL>(FALSE, [&] {
+    ClearErrors();
+    AbortBatch();
+    return TRUE;
+  });
+}
+
 } // extern "C"

@@ -421,6 +421,45 @@ void Document::InsertLine(std::uint32_t sectionIndex, std::uint32_t offset, cons
 }
 
 bool Document::Set(std::string_view section, std::string_view key, std::string_view value) {
+  bool changed = SetEntry(section, key, value);
+  if (changed)
+    Log(Edit::kSet, section, key, value);
+  return changed;
+}
+
+bool Document::RemoveKey(std::string_view section, std::string_view key) {
+  bool changed = RemoveEntries(section, key);
+  if (changed)
+    Log(Edit::kRemoveKey, section, key);
+  return changed;
+}
+
+bool Document::RemoveSection(std::string_view section) {
+  bool changed = RemoveSections(section);
+  if (changed)
+    Log(Edit::kRemoveSection, section);
+  return changed;
+}
+
+bool Document::Apply(const Edit &edit) {
+  switch (edit.kind) {
+  case Edit::kSet:
+    return Set(edit.section, edit.key, edit.value);
+  case Edit::kRemoveKey:
+    return RemoveKey(edit.section, edit.key);
+  case Edit::kRemoveSection:
+    return RemoveSection(edit.section);
+  }
+  return false;
+}
+
+void Document::Log(Edit::Kind kind, std::string_view section, std::string_view key,
+                   std::string_view value) {
+  if (journal_.to != nullptr)
+    journal_.to->push_back(Edit{kind, std::string(section), std::string(key), std::string(value)});
+}
+
+bool Document::SetEntry(std::string_view section, std::string_view key, std::string_view value) {
   std::uint32_t head = Find(section);
   for (std::uint32_t k = head; k != kNone; k = sections_[k].next) {
     std::uint32_t at = FindKey(sections_[k], key);
@@ -486,7 +525,7 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
   return true;
 }
 
-bool Document::RemoveKey(std::string_view section, std::string_view key) {
+bool Document::RemoveEntries(std::string_view section, std::string_view key) {
   bool changed = false;
   for (std::uint32_t k = Find(section); k != kNone; k = sections_[k].next) {
     Section &s = sections_[k];
@@ -508,7 +547,7 @@ bool Document::RemoveKey(std::string_view section, std::string_view key) {
   return changed;
 }
 
-bool Document::RemoveSection(std::string_view section) {
+bool Document::RemoveSections(std::string_view section) {
   std::vector<std::uint32_t> doomed;
   for (std::uint32_t k = Find(section); k != kNone; k = sections_[k].next)
     doomed.push_back(k);

@@ -83,7 +83,33 @@ class Document {
   // re-parses its own output when edits have made many.
   std::size_t StorageCount() const { return storage_.size(); }
 
+  // One of the edits above with its arguments, as the store replays a batch
+  // of writes on the file as it is when the batch is committed.
+  struct Edit {
+    enum Kind : std::uint8_t { kSet, kRemoveKey, kRemoveSection };
+    Kind kind = kSet;
+    std::string section, key, value;
+  };
+  // From now on every edit that changes the document is appended to *journal
+  // (null: none is). A copy of the document does not record into it.
+  void Record(std::vector<Edit> *journal) { journal_.to = journal; }
+  // Makes the edit; whether the document changed.
+  bool Apply(const Edit &edit);
+
  private:
+  // The journal pointer, which a copied document leaves behind.
+  struct Journal {
+    std::vector<Edit> *to = nullptr;
+    Journal() = default;
+    Journal(const Journal &) {}
+    Journal &operator=(const Journal &) { return *this; }
+  };
+  bool SetEntry(std::string_view section, std::string_view key, std::string_view value);
+  bool RemoveEntries(std::string_view section, std::string_view key);
+  bool RemoveSections(std::string_view section);
+  void Log(Edit::Kind kind, std::string_view section, std::string_view key = {},
+           std::string_view value = {});
+
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
   struct Section {
     std::uint32_t first = 0;   // index of its first line (the header) in lines_
@@ -110,6 +136,7 @@ class Document {
   std::vector<std::uint32_t> sectionTable_;  // open-addressed, section index + 1
   bool finalNewline_ = false;
   bool bom_ = false;
+  Journal journal_;
 };
 
 } // namespace pinst

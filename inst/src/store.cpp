@@ -258,10 +258,37 @@ bool WriteAll(int fd, const std::string &data, const std::string &path, std::str
   return true;
 }
 
+// The open batch of the thread: per file, its copy with the batch's edits and
+// the journal of those edits, in the order the files were first written.
+struct Pending {
+  std::string path;
+  NewFile how = NewFile::kShared;
+  bool existed = false;
+  std::shared_ptr<Document> doc;
+  std::vector<Document::Edit> journal;
+};
+using Batch = std::vector<std::unique_ptr<Pending>>;
+thread_local std::unique_ptr<Batch> t_batch;
+
+Pending *PendingOf(const std::string &path) {
+  if (t_batch == nullptr)
+    return nullptr;
+  for (auto &p : *t_batch)
+    if (p->path == path)
+      return p.get();
+  return nullptr;
+}
+
 } // namespace
 
 bool Load(const std::string &path, DocPtr *doc, std::string *error) {
   *doc = nullptr;
+  if (const Pending *p = PendingOf(path)) {
+    // A file the batch has not written to yet is still absent.
+    if (p->existed || !p->journal.empty())
+      *doc = p->doc;
+    return true;
+  }
   {
     // The common case, an unchanged file read again, costs one stat: the
     // cached document is the content of the file with that identity.
@@ -299,8 +326,69 @@ bool Load(const std::string &path, DocPtr *doc, std::string *error) {
   return true;
 }
 
+namespace {
+
+bool EditInBatch(const std::string &path, NewFile how,
+                 const std::function<bool(Document &)> &edit, std::string *error) {
+  Pending *p = PendingOf(path);
+  if (p == nullptr) {
+    DocPtr current;
+    if (!Load(path, &current, error))
+      return false;
+    auto pending = std::make_unique<Pending>();
+    pending->path = path;
+    pending->how = how;
+    pending->existed = current != nullptr;
+    pending->doc = current != nullptr ? std::make_shared<Document>(*current)
+                                      : std::make_shared<Document>();
+    pending->doc->Record(&pending->journal);
+    p = pending.get();
+    t_batch->push_back(std::move(pending));
+  }
+  edit(*p->doc);
+  return true;
+}
+
+} // namespace
+
+bool BeginBatch() {
+  if (t_batch != nullptr)
+    return false;
+  t_batch = std::make_unique<Batch>();
+  return true;
+}
+
+bool CommitBatch(std::string *error) {
+  error->clear();
+  // Taken off the thread first: the writes below go to the disk.
+  std::unique_ptr<Batch> batch = std::move(t_batch);
+  if (batch == nullptr)
+    return false;
+  bool ok = true;
+  for (const auto &p : *batch) {
+    if (p->journal.empty())
+      continue;
+    auto replay = [&](Document &d) {
+      bool changed = false;
+      for (const Document::Edit &e : p->journal)
+        changed = d.Apply(e) || changed;
+      return changed;
+    };
+    std::string failure;
+    if (!Update(p->path, p->how, replay, &failure) && ok) {
+      ok = false;
+      *error = std::move(failure);
+    }
+  }
+  return ok;
+}
+
+void AbortBatch() { t_batch = nullptr; }
+
 bool Update(const std::string &path, NewFile how, const std::function<bool(Document &)> &edit,
             std::string *error) {
+  if (t_batch != nullptr)
+    return EditInBatch(path, how, edit, error);
   const std::string target = WriteTarget(path);
   Fd file;
   bool created = false;

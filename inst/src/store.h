@@ -39,6 +39,24 @@ enum class NewFile { kPrivate, kShared };
 bool Update(const std::string &path, NewFile how, const std::function<bool(Document &)> &edit,
             std::string *error);
 
+// Batches of the calling thread's writes. While a batch is open, Update
+// makes the edit on the thread's own copy of the file, which Load then gives
+// to this thread; nothing reaches the disk. CommitBatch then writes each
+// changed file once, as Update does: under its lock, on the file as it is by
+// then, it makes the batch's edits of that file again, in order, so that what
+// other processes wrote meanwhile stays and the batch's own values win where
+// both set the same key. Other threads and processes see the files as they
+// are on disk until then.
+//
+// BeginBatch: false when the thread has one open already.
+// CommitBatch: false when there is none open, with *error empty, or when a
+// file could not be written, with *error about the first such file; each file
+// is then either written whole or left as it was. The batch ends either way.
+// AbortBatch: forgets the open batch, if any.
+bool BeginBatch();
+bool CommitBatch(std::string *error);
+void AbortBatch();
+
 // Forgets every cached file (tests).
 void DropCache();
 

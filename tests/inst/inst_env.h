@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +15,22 @@
 #include <gtest/gtest.h>
 
 #include "pelmarinst.h"
+
+// Runs body in a child process; Wait gives its exit status.
+template <typename Body> pid_t Spawn(Body body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int rc = body();
+    _exit(rc);
+  }
+  return pid;
+}
+
+inline int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 class InstEnv : public ::testing::Test {
  protected:

@@ -19,22 +19,6 @@ namespace {
 
 using Survive = InstEnv;
 
-// Runs body in a child process and returns its exit status.
-template <typename Body> pid_t Spawn(Body body) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int rc = body();
-    _exit(rc);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 std::string BigFile(int sources) {
   std::string text = "; generated\n[ODBC Data Sources]\n";
   for (int i = 0; i < sources; ++i)

@@ -127,6 +127,20 @@ TEST_F(DriverInstall, RepointsOnlyTheDriversListedDataSources) {
   expectRepointed(box.userDsn(), "u", kDriverTail);
 }
 
+// Another installer library has no batches of writes: each data source is
+// written on its own, to the same end.
+TEST_F(DriverInstall, RepointsThroughAnInstallerLibraryWithoutBatches) {
+  const std::string peer = "/usr/lib/x86_64-linux-gnu/libodbcinst.so.2";
+  if (!blackbox::exists(peer)) {
+    GTEST_SKIP() << peer << " is missing (package libodbcinst2)";
+  }
+  writeDataSources(box.userDsn(), "u");
+  writeDataSources(box.systemDsn(), "s");
+  EXPECT_EQ(run({"-postinstall", "/"}, {{"HVL_PELMARINST", peer}}).out, "OK\n");
+  expectRepointed(box.systemDsn(), "s", kDriverTail);
+  expectRepointed(box.userDsn(), "u", kDriverTail);
+}
+
 TEST_F(DriverInstall, EmptyOrMissingListChangesNothingAndStillOpensPermissions) {
   struct Case {
     const char *why;
