@@ -1,6 +1,7 @@
 // The ini parser and editor on any bytes: a parse serializes back to the same
 // bytes, every listed name can be looked up, and a document edited and written
-// out parses again to the same sections, keys and values.
+// out parses again to the same sections, keys and values; its recorded edits,
+// made again on the original, give the same text.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -41,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   Model(d);
 
   pinst::Document e = d;
+  std::vector<pinst::Document::Edit> journal;
+  e.Record(&journal);
   std::vector<std::string> sections;
   for (std::string_view s : d.SectionNames())
     sections.emplace_back(s);
@@ -66,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Check(!e.HasSection(sections[4]));
   }
   std::string written = e.Serialize();
+  pinst::Document replayed = d;
+  for (const pinst::Document::Edit &edit : journal)
+    replayed.Apply(edit);
+  Check(replayed.Serialize() == written);
   pinst::Document f = pinst::Document::Parse(std::make_shared<const std::string>(written));
   Check(f.Serialize() == written);
   Check(Model(f) == Model(e));

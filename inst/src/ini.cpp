@@ -15,8 +15,6 @@ namespace {
 // own sections stay small and are cheaper to search.
 constexpr std::size_t kIndexThreshold = 24;
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
 locale_t FoldLocale() {
   // Created once and never freed: it lives as long as the library.
   static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
@@ -305,14 +303,10 @@ std::string Document::Serialize() const {
     size += l.length + 1;
   std::string out;
   out.reserve(size);
-  if (bom_)
-    out.append(kBom);
-  for (const Line &l : lines_) {
-    out.append(l.text, l.length);
-    out.push_back('\n');
-  }
-  if (!finalNewline_ && !lines_.empty())
-    out.pop_back();
+  ForEachPiece([&](std::string_view piece) {
+    out.append(piece);
+    return true;
+  });
   return out;
 }
 

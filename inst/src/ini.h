@@ -48,12 +48,19 @@ struct Line {
 
 class Document {
  public:
+  static constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
   Document();
   // Parses content; the document keeps it alive and points into it. Every
   // byte sequence parses, and serializes back to exactly content.
   static Document Parse(std::shared_ptr<const std::string> content);
 
   std::string Serialize() const;
+  // The same text in pieces, in order, without building it: lines that lie
+  // one after another in the text they were parsed from come as one piece,
+  // their line breaks included. Stops, returning false, as soon as sink
+  // returns false.
+  template <typename Sink> bool ForEachPiece(Sink &&sink) const;
 
   // Lookups. Names match as FoldName says. A name that heads several
   // sections reads them all, in order; the first entry of a key gives its
@@ -138,6 +145,36 @@ class Document {
   bool bom_ = false;
   Journal journal_;
 };
+
+template <typename Sink> bool Document::ForEachPiece(Sink &&sink) const {
+  if (bom_ && !sink(std::string_view(kBom)))
+    return false;
+  // Every line's text is followed in memory by its line break when it was
+  // parsed, else by the terminator of the string that holds it; so reading
+  // one byte past a line is always allowed, and a run can only continue
+  // within one buffer.
+  const char *start = nullptr, *end = nullptr;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const Line &l = lines_[i];
+    if (start == nullptr || l.text != end) {
+      if (start != nullptr && !sink(std::string_view(start, static_cast<std::size_t>(end - start))))
+        return false;
+      start = l.text;
+    }
+    end = l.text + l.length;
+    if (i + 1 == lines_.size() && !finalNewline_)
+      break;
+    if (*end == '\n') {
+      ++end;
+    } else {
+      if (!sink(std::string_view(start, static_cast<std::size_t>(end - start))) ||
+          !sink(std::string_view("\n", 1)))
+        return false;
+      start = nullptr;
+    }
+  }
+  return start == nullptr || sink(std::string_view(start, static_cast<std::size_t>(end - start)));
+}
 
 } // namespace pinst
 

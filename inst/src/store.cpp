@@ -67,10 +67,11 @@ bool IsRacy(const FileId &id) {
   return NowNanos() - std::max(mtime, ctime) < (coarse ? kRacyCoarseNanos : kRacyFineNanos);
 }
 
+// A parsed file. While its times are racy, the document is compared with the
+// bytes on disk, which it serializes back to exactly.
 struct Cached {
   FileId id;
   std::shared_ptr<Document> doc;
-  std::shared_ptr<const std::string> content;
   bool racy = false;
 };
 
@@ -89,10 +90,9 @@ std::string Describe(const char *what, const std::string &path, int err) {
   return s;
 }
 
-void Remember(const std::string &path, const FileId &id, std::shared_ptr<Document> doc,
-              std::shared_ptr<const std::string> content) {
+void Remember(const std::string &path, const FileId &id, std::shared_ptr<Document> doc) {
   std::lock_guard<std::mutex> guard(g_cacheMutex);
-  Cache()[path] = Cached{id, std::move(doc), std::move(content), IsRacy(id)};
+  Cache()[path] = Cached{id, std::move(doc), IsRacy(id)};
 }
 
 // Reads the whole open file. Its size is only a hint: the loop reads to the
@@ -125,6 +125,44 @@ std::shared_ptr<const std::string> ReadFd(int fd, const std::string &path,
   return content;
 }
 
+// Whether the open file holds exactly the text of doc: 1 when it does, 0 when
+// not, negative (an errno) when it cannot be read. Read a piece at a time, so
+// that no copy of the whole file is made.
+int HoldsDocument(int fd, const Document &doc) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  off_t at = 0;
+  std::size_t have = 0, used = 0;  // bytes in the buffer, bytes compared
+  int failure = 0;
+  bool same = doc.ForEachPiece([&](std::string_view piece) {
+    while (!piece.empty()) {
+      if (used == have) {
+        long n = Ops().Pread(fd, buffer.get(), kChunk, at);
+        if (n <= 0) {
+          failure = n < 0 ? static_cast<int>(n) : 0;
+          return false;
+        }
+        at += n;
+        have = static_cast<std::size_t>(n);
+        used = 0;
+      }
+      std::size_t k = std::min(piece.size(), have - used);
+      if (std::memcmp(piece.data(), buffer.get() + used, k) != 0)
+        return false;
+      used += k;
+      piece.remove_prefix(k);
+    }
+    return true;
+  });
+  if (failure != 0)
+    return failure;
+  if (!same || used != have)
+    return 0;
+  char extra;
+  long n = Ops().Pread(fd, &extra, 1, at);
+  return n < 0 ? static_cast<int>(n) : n == 0;
+}
+
 // The document of the open file fd at path, whose identity is id: the cached
 // one while it still matches, else parsed afresh and cached. With take, the
 // cached document is handed over for editing (copied if a reader still holds
@@ -142,12 +180,13 @@ std::shared_ptr<Document> DocumentOf(int fd, const std::string &path, const stru
         Cache().erase(it);
     }
   }
-  std::shared_ptr<const std::string> content;
   if (hit.doc != nullptr && hit.racy) {
-    content = ReadFd(fd, path, st, error);
-    if (content == nullptr)
+    int same = HoldsDocument(fd, *hit.doc);
+    if (same < 0) {
+      *error = Describe("cannot read", path, same);
       return nullptr;
-    if (*content != *hit.content) {
+    }
+    if (same == 0) {
       hit.doc = nullptr;
     } else if (!IsRacy(id)) {
       std::lock_guard<std::mutex> guard(g_cacheMutex);
@@ -170,14 +209,12 @@ std::shared_ptr<Document> DocumentOf(int fd, const std::string &path, const stru
     }
     return std::make_shared<Document>(*hit.doc);
   }
-  if (content == nullptr) {
-    content = ReadFd(fd, path, st, error);
-    if (content == nullptr)
-      return nullptr;
-  }
-  auto doc = std::make_shared<Document>(Document::Parse(content));
+  std::shared_ptr<const std::string> content = ReadFd(fd, path, st, error);
+  if (content == nullptr)
+    return nullptr;
+  auto doc = std::make_shared<Document>(Document::Parse(std::move(content)));
   if (!take)
-    Remember(path, id, doc, content);
+    Remember(path, id, doc);
   return doc;
 }
 
@@ -245,17 +282,40 @@ class Fd {
   int fd_;
 };
 
-bool WriteAll(int fd, const std::string &data, const std::string &path, std::string *error) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    long n = Ops().Write(fd, data.data() + done, data.size() - done);
+bool WriteAll(int fd, std::string_view data, const std::string &path, std::string *error) {
+  while (!data.empty()) {
+    long n = Ops().Write(fd, data.data(), data.size());
     if (n <= 0) {
       *error = Describe("cannot write", path, n < 0 ? static_cast<int>(n) : -EIO);
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// Writes the document's text straight from the buffers it points into: long
+// runs of unchanged lines go out as they are, short pieces are gathered
+// first, so that no copy of the whole file is made.
+bool WriteDocument(int fd, const Document &doc, const std::string &path, std::string *error) {
+  constexpr std::size_t kGather = 16 * 1024;
+  std::unique_ptr<char[]> gather(new char[kGather]);
+  std::size_t held = 0;
+  auto flush = [&] {
+    bool ok = WriteAll(fd, std::string_view(gather.get(), held), path, error);
+    held = 0;
+    return ok;
+  };
+  return doc.ForEachPiece([&](std::string_view piece) {
+           if (held + piece.size() > kGather && !flush())
+             return false;
+           if (piece.size() >= kGather)
+             return WriteAll(fd, piece, path, error);
+           std::memcpy(gather.get() + held, piece.data(), piece.size());
+           held += piece.size();
+           return true;
+         }) &&
+         flush();
 }
 
 // The open batch of the thread: per file, its copy with the batch's edits and
@@ -451,17 +511,14 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
       return fail(readError);
   }
   if (!edit(*doc)) {
-    // Unchanged, but handed over: it goes back with content only when it can
-    // be trusted without one.
-    if (!IsRacy(id))
-      Remember(path, id, std::move(doc), nullptr);
+    // Unchanged, but handed over: it goes back.
+    Remember(path, id, std::move(doc));
     if (created)
       Ops().Unlink(target);
     return true;
   }
 
   RemoveStaleTemps(target);
-  auto content = std::make_shared<std::string>(doc->Serialize());
   const std::string temp = TempName(target);
   int tfd = Ops().Open(temp, O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (tfd < 0)
@@ -481,7 +538,7 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
       Ops().Fchown(tfd, static_cast<uid_t>(-1), st.st_gid);
   }
   std::string writeError;
-  if (!WriteAll(tfd, *content, temp, &writeError)) {
+  if (!WriteDocument(tfd, *doc, temp, &writeError)) {
     Ops().Unlink(temp);
     return fail(writeError);
   }
@@ -503,8 +560,9 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   struct stat written;
   if (Ops().Fstat(tfd, &written) == 0) {
     if (doc->StorageCount() > kMaxStorage)
-      doc = std::make_shared<Document>(Document::Parse(content));
-    Remember(path, IdOf(written), std::move(doc), content);
+      doc = std::make_shared<Document>(
+          Document::Parse(std::make_shared<const std::string>(doc->Serialize())));
+    Remember(path, IdOf(written), std::move(doc));
   }
   return true;
 }
