@@ -1,5 +1,7 @@
 // Conversion and parsing speed, side by side with glibc's mbstowcs/wcstombs
 // in C.UTF-8. Run: build/bench/setup/text_bench
+// "ours" runs what this processor gets; "ours_portable" the routines for
+// processors without AVX-512, where the two differ.
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "core/attrs.h"
 #include "core/parse.h"
 #include "text/hvltext.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -46,10 +49,18 @@ std::wstring wide_text(int id) {
   return out;
 }
 
-void ours_char_to_wchar(benchmark::State &st, int id) {
+// Ours with the routines that this processor runs, or with the portable ones
+// that a processor without AVX-512 runs (`portable`).
+const hvl::detail::TextKernels &kernels(bool portable) {
+  auto sets = hvl::detail::text_kernel_sets();
+  return portable ? *sets.front() : *sets.back();
+}
+
+void ours_char_to_wchar(benchmark::State &st, int id, bool portable) {
   const std::string &s = text(id);
+  const hvl::detail::TextKernels &k = kernels(portable);
   for (auto _ : st) {
-    wchar_t *w = hvl::convert_char_to_wchar(s.c_str());
+    wchar_t *w = hvl::detail::convert_char_to_wchar(s.c_str(), k);
     benchmark::DoNotOptimize(w);
     std::free(w);
   }
@@ -80,10 +91,11 @@ void glibc_mbstowcs_prealloc(benchmark::State &st, int id) {
   st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * s.size()));
 }
 
-void ours_wchar_to_char(benchmark::State &st, int id) {
+void ours_wchar_to_char(benchmark::State &st, int id, bool portable) {
   std::wstring w = wide_text(id);
+  const hvl::detail::TextKernels &k = kernels(portable);
   for (auto _ : st) {
-    char *s = hvl::convert_wchar_to_char(w.c_str());
+    char *s = hvl::detail::convert_wchar_to_char(w.c_str(), k);
     benchmark::DoNotOptimize(s);
     std::free(s);
   }
@@ -139,16 +151,21 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "text_bench: no C.UTF-8 locale for the glibc comparison\n");
     return 1;
   }
+  bool two_sets = hvl::detail::text_kernel_sets().size() > 1;
   for (int id = 0; id < 4; ++id) {
     std::string n = kNames[id];
-    benchmark::RegisterBenchmark(("char_to_wchar/ours/" + n).c_str(), ours_char_to_wchar, id);
+    benchmark::RegisterBenchmark(("char_to_wchar/ours/" + n).c_str(), ours_char_to_wchar, id, false);
+    if (two_sets)
+      benchmark::RegisterBenchmark(("char_to_wchar/ours_portable/" + n).c_str(), ours_char_to_wchar, id, true);
     benchmark::RegisterBenchmark(("char_to_wchar/glibc_mbstowcs/" + n).c_str(), glibc_mbstowcs, id);
     benchmark::RegisterBenchmark(("char_to_wchar/glibc_mbstowcs_prealloc/" + n).c_str(),
                                  glibc_mbstowcs_prealloc, id);
   }
   for (int id = 0; id < 4; ++id) {
     std::string n = kNames[id];
-    benchmark::RegisterBenchmark(("wchar_to_char/ours/" + n).c_str(), ours_wchar_to_char, id);
+    benchmark::RegisterBenchmark(("wchar_to_char/ours/" + n).c_str(), ours_wchar_to_char, id, false);
+    if (two_sets)
+      benchmark::RegisterBenchmark(("wchar_to_char/ours_portable/" + n).c_str(), ours_wchar_to_char, id, true);
     benchmark::RegisterBenchmark(("wchar_to_char/glibc_wcstombs/" + n).c_str(), glibc_wcstombs, id);
     benchmark::RegisterBenchmark(("wchar_to_char/glibc_wcstombs_prealloc/" + n).c_str(),
                                  glibc_wcstombs_prealloc, id);
