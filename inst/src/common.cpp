@@ -17,7 +17,7 @@ struct Posted {
   std::string message;
 };
 constexpr std::size_t kMaxErrors = 8;
-thread_local std::vector<Posted> t_errors;
+PINST_THREAD_LOCAL std::vector<Posted> t_errors;
 
 std::string Env(const char *name) {
   const char *v = std::getenv(name);

@@ -14,6 +14,12 @@
 #include "pelmarinst.h"
 #include "store.h"
 
+// Per-thread state of the library lives in the static TLS block that the
+// program reserves for libraries loaded later: cheaper to reach than
+// dynamically allocated TLS, and some leak checkers misread the latter in
+// a library that was loaded with dlopen. The library's few words fit easily.
+#define PINST_THREAD_LOCAL thread_local __attribute__((tls_model("initial-exec")))
+
 namespace pinst {
 
 // The mode is one per process, as hosts and the setup libraries they load

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common.h"
 #include "fileops.h"
 
 namespace pinst {
@@ -328,7 +329,7 @@ struct Pending {
   std::vector<Document::Edit> journal;
 };
 using Batch = std::vector<std::unique_ptr<Pending>>;
-thread_local std::unique_ptr<Batch> t_batch;
+PINST_THREAD_LOCAL std::unique_ptr<Batch> t_batch;
 
 Pending *PendingOf(const std::string &path) {
   if (t_batch == nullptr)

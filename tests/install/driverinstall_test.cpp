@@ -30,7 +30,7 @@ class DriverInstall : public ::testing::Test {
   blackbox::Run run(const std::vector<std::string> &args,
                     const std::vector<std::pair<std::string, std::string>> &env = {}) {
     blackbox::Run r = box.run(kTool, args, env);
-    EXPECT_EQ(r.status, 0) << "driverinstall always ends with status 0";
+    EXPECT_EQ(r.status, 0) << "driverinstall always ends with status 0\n" << r.err;
     return r;
   }
 
