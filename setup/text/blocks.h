@@ -34,6 +34,8 @@ inline constexpr std::array<std::uint8_t, 256> kBits = [] {
 // UTF-8 text in blocks of 16 bytes.
 class Utf8Blocks {
 public:
+  static constexpr std::size_t kMinBytes = 18; // a block reads two bytes past its own
+
   Utf8Blocks(const unsigned char *s, std::size_t len) : s_(s), len_(len) {}
 
   static unsigned bits(std::uint64_t m) { return kBits[m & 0xFFu] + kBits[(m >> 8) & 0xFFu]; }
@@ -79,20 +81,11 @@ public:
     return n;
   }
 
-  // Scans the block at byte i. Near the end of the text the block is a
-  // zero-padded copy, so that nothing past the terminator is read: bytes past
-  // the text are zeros, never continuation bytes, so a form that the text
-  // cuts short makes the block irregular.
+  // Scans the block at byte i; the drivers leave the last bytes of the text
+  // to the form-by-form walk, so the block and the two bytes after it are
+  // all in the text.
   BlockScan scan(std::size_t i, unsigned carry) {
-    std::size_t rem = len_ - i;
-    if (rem >= 18) [[likely]] {
-      p_ = s_ + i;
-    } else {
-      std::memset(pad_, 0, sizeof pad_);
-      std::memcpy(pad_, s_ + i, rem);
-      p_ = pad_;
-    }
-    unsigned size = rem < 16 ? static_cast<unsigned>(rem) : 16u;
+    p_ = s_ + i;
 #if defined(__SSE2__)
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p_));
     auto mask_of = [&](int and_mask, int value) {
@@ -113,7 +106,7 @@ public:
       big |= std::uint64_t((p_[k] & 0xF0) == 0xF0) << k;
     }
 #endif
-    return classify_block(cont, lead2, lead3, big, carry, size, rem, 16);
+    return classify_block(cont, lead2, lead3, big, carry, 16, len_ - i, 16);
   }
 
   // Stores the forms of the regular block that scan() last looked at: the
@@ -171,15 +164,15 @@ public:
 private:
   const unsigned char *s_;
   std::size_t len_;
-  const unsigned char *p_ = nullptr; // the block that scan() last looked at, 18 bytes readable
-  unsigned char pad_[32];
+  const unsigned char *p_ = nullptr; // the block that scan() last looked at
 };
 
-// Wide text in blocks of 16 characters; the last, shorter one is copied into
-// a zero-padded block so that nothing past the terminator is read.
+// Wide text in blocks of 16 characters; the drivers leave a shorter end of
+// the text to the character-by-character code.
 class WideBlocks {
 public:
   static constexpr std::size_t kChars = 16;
+  static constexpr std::size_t kMinChars = 16;
 
   WideBlocks(const wchar_t *w, std::size_t len) : w_(w), len_(len) {}
 
@@ -187,14 +180,13 @@ public:
   // all its characters are below 0x10000 (and so not negative); false
   // otherwise.
   bool add_block_size(std::size_t i) {
-    std::size_t size;
-    const wchar_t *w = block(i, &size);
+    const wchar_t *w = w_ + i;
 #if defined(HVL_TEXT_SSE2_WIDE)
     __m128i v[4];
     __m128i any;
     if (!load_bmp(w, v, &any))
       return false;
-    std::size_t n = size; // each padding zero would count one byte
+    std::size_t n = 16;
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 7), _mm_setzero_si128())) == 0xFFFF) {
       bytes_ += n; // all ASCII
       return true;
@@ -207,7 +199,7 @@ public:
     return true;
 #else
     std::size_t n = 0;
-    for (std::size_t k = 0; k < size; ++k) {
+    for (std::size_t k = 0; k < 16; ++k) {
       auto u = static_cast<std::uint32_t>(w[k]);
       if (u >= 0x10000)
         return false;
@@ -252,8 +244,7 @@ public:
   // written for other blocks. `end` is the end of the output.
   unsigned char *encode_block(std::size_t i, unsigned char *o, unsigned char *end) {
 #if defined(HVL_TEXT_SSE2_WIDE)
-    std::size_t size;
-    const wchar_t *w = block(i, &size);
+    const wchar_t *w = w_ + i;
     __m128i v[4];
     __m128i any;
     if (!load_bmp(w, v, &any))
@@ -279,7 +270,7 @@ public:
       _mm_storeu_si128(reinterpret_cast<__m128i *>(words + 4 * q), word);
       _mm_storeu_si128(reinterpret_cast<__m128i *>(lengths + 4 * q), length);
     }
-    for (std::size_t k = 0; k < size; ++k) {
+    for (std::size_t k = 0; k < 16; ++k) {
       // A whole word where the output has room for one; the exact bytes at its very end.
       if (end - o >= 4) [[likely]]
         std::memcpy(o, &words[k], 4);
@@ -297,17 +288,6 @@ public:
   }
 
 private:
-  const wchar_t *block(std::size_t i, std::size_t *size) {
-    if (len_ - i >= 16) {
-      *size = 16;
-      return w_ + i;
-    }
-    *size = len_ - i;
-    std::memset(pad_, 0, sizeof pad_);
-    std::memcpy(pad_, w_ + i, *size * sizeof(wchar_t));
-    return pad_;
-  }
-
 #if defined(HVL_TEXT_SSE2_WIDE)
   // Loads the 16 characters at w into v; true when all are below 0x10000
   // (and so not negative). *any gets their bits ORed together.
@@ -324,7 +304,6 @@ private:
   const wchar_t *w_;
   std::size_t len_;
   std::size_t bytes_ = 0;
-  wchar_t pad_[16];
 };
 
 } // namespace hvl::detail

@@ -33,6 +33,9 @@ namespace hvl::detail {
 // UTF-8 text in blocks of 64 bytes.
 class Utf8Blocks512 {
 public:
+  // Fewer bytes are cheaper to walk form by form than a block.
+  static constexpr std::size_t kMinBytes = 8;
+
   Utf8Blocks512(const unsigned char *s, std::size_t len) : s_(s), len_(len) {}
 
   [[HVL_AVX512]] static unsigned bits(std::uint64_t m) {
@@ -65,75 +68,73 @@ public:
     i_ = i;
     std::size_t rem = len_ - i;
     unsigned size = rem < 64 ? static_cast<unsigned>(rem) : 64u;
-    v_ = _mm512_maskz_loadu_epi8(first_lanes(size), s_ + i);
+    __m512i v = _mm512_maskz_loadu_epi8(first_lanes(size), s_ + i);
     // Continuation bytes 0x80-0xBF are the signed bytes below -64.
-    std::uint64_t cont = _mm512_cmplt_epi8_mask(v_, _mm512_set1_epi8(-64));
-    std::uint64_t from_c0 = _mm512_cmpge_epu8_mask(v_, _mm512_set1_epi8(static_cast<char>(0xC0)));
-    std::uint64_t from_e0 = _mm512_cmpge_epu8_mask(v_, _mm512_set1_epi8(static_cast<char>(0xE0)));
-    std::uint64_t big = _mm512_cmpge_epu8_mask(v_, _mm512_set1_epi8(static_cast<char>(0xF0)));
+    std::uint64_t cont = _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(-64));
+    std::uint64_t from_c0 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xC0)));
+    std::uint64_t from_e0 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xE0)));
+    std::uint64_t big = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xF0)));
     return classify_block(cont, from_c0 & ~from_e0, from_e0 & ~big, big, carry, size, rem, 64);
   }
 
   // Stores the forms of the regular block that scan() last looked at. The
-  // character that a form of one to three bytes would give is computed at
-  // each of the 64 positions, in 16-bit lanes, without branching on the form
-  // lengths; then the lanes where forms start are packed together (vpcompressd)
-  // and stored, exactly as many as there are forms.
+  // bytes where forms start, and the one and two bytes after each, are
+  // packed together (vpcompressb); then the character of each form of one to
+  // three bytes is computed from them, 16 at a time, without branching on the
+  // form lengths, and stored, exactly as many as there are forms.
   [[HVL_AVX512]] void store_forms(const BlockScan &b, wchar_t *out, std::size_t) const {
     std::size_t rem = len_ - i_;
-    if (_mm512_movepi8_mask(v_) == 0) {
-      for (unsigned q = 0; q * 16 < b.size; ++q)
-        _mm512_mask_storeu_epi32(out + 16 * q, static_cast<__mmask16>(b.starts >> (16 * q)),
-                                 widen_bytes(s_ + i_ + 16 * q, b.size - 16 * q));
-      return;
-    }
-    __m512i next1 = _mm512_maskz_loadu_epi8(first_lanes(rem - 1), s_ + i_ + 1);
-    __m512i next2 = _mm512_maskz_loadu_epi8(first_lanes(rem < 2 ? 0 : rem - 2), s_ + i_ + 2);
-    const __m512i low6 = _mm512_set1_epi16(0x3F);
-    for (int half = 0; half < 2; ++half) {
-      __m512i b0 = widen_half(v_, half);
-      __m512i b1 = _mm512_and_si512(widen_half(next1, half), low6);
-      __m512i b2 = _mm512_and_si512(widen_half(next2, half), low6);
-      __mmask32 is2 = _mm512_cmpge_epu16_mask(b0, _mm512_set1_epi16(0xC0));
-      __mmask32 is3 = _mm512_cmpge_epu16_mask(b0, _mm512_set1_epi16(0xE0));
+    const unsigned char *p = s_ + i_;
+    __m512i lead = packed(p, rem, b.starts);
+    __m512i second = packed(p + 1, rem - 1, b.starts);
+    __m512i third = packed(p + 2, rem < 2 ? 0 : rem - 2, b.starts);
+    const __m512i low6 = _mm512_set1_epi32(0x3F);
+    unsigned n = bits(b.starts);
+    for (unsigned k = 0; k < n; k += 16) {
+      __m512i b0 = _mm512_cvtepu8_epi32(_mm512_castsi512_si128(lead));
+      __m512i b1 = _mm512_and_si512(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(second)), low6);
+      __m512i b2 = _mm512_and_si512(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(third)), low6);
+      __mmask16 is2 = _mm512_cmpge_epu32_mask(b0, _mm512_set1_epi32(0xC0));
+      __mmask16 is3 = _mm512_cmpge_epu32_mask(b0, _mm512_set1_epi32(0xE0));
       __m512i v2 = _mm512_or_si512(
-          _mm512_slli_epi16(_mm512_and_si512(b0, _mm512_set1_epi16(0x1F)), 6), b1);
+          _mm512_slli_epi32(_mm512_and_si512(b0, _mm512_set1_epi32(0x1F)), 6), b1);
       __m512i v3 = _mm512_or_si512(
-          _mm512_or_si512(_mm512_slli_epi16(b0, 12), _mm512_slli_epi16(b1, 6)), b2);
-      __m512i v = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(b0, is2, v2), is3, v3);
-      for (int q = 0; q < 2; ++q) {
-        auto lanes = static_cast<__mmask16>(b.starts >> (32 * half + 16 * q));
-        unsigned n = bits(lanes);
-        __m512i chars = _mm512_maskz_compress_epi32(lanes, _mm512_cvtepu16_epi32(half256(v, q)));
-        _mm512_mask_storeu_epi32(out, static_cast<__mmask16>(first_lanes(n)), chars);
-        out += n;
-      }
+          _mm512_slli_epi32(_mm512_and_si512(b0, _mm512_set1_epi32(0x0F)), 12),
+          _mm512_or_si512(_mm512_slli_epi32(b1, 6), b2));
+      __m512i v = _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(b0, is2, v2), is3, v3);
+      _mm512_mask_storeu_epi32(out + k, static_cast<__mmask16>(first_lanes(n - k)), v);
+      // The next 16 forms down to the low bytes.
+      lead = _mm512_alignr_epi32(_mm512_setzero_si512(), lead, 4);
+      second = _mm512_alignr_epi32(_mm512_setzero_si512(), second, 4);
+      third = _mm512_alignr_epi32(_mm512_setzero_si512(), third, 4);
     }
   }
 
 private:
-  // The 16 bytes at p (only the first n of them read) as 32-bit lanes.
+  // The bytes at p where `starts` has a bit, packed together; only the first
+  // n bytes are read.
+  [[HVL_AVX512]] static __m512i packed(const unsigned char *p, std::size_t n, std::uint64_t starts) {
+    return _mm512_maskz_compress_epi8(starts, _mm512_maskz_loadu_epi8(first_lanes(n), p));
+  }
+
+  // The 16 bytes at p as 32-bit lanes; only the first n of them are read
+  // (the others are 0).
   [[HVL_AVX512]] static __m512i widen_bytes(const unsigned char *p, std::size_t n) {
+    if (n >= 16) [[likely]]
+      return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
     return _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(static_cast<__mmask16>(first_lanes(n)), p));
-  }
-  [[HVL_AVX512]] static __m256i half256(__m512i v, int half) {
-    return half == 0 ? _mm512_castsi512_si256(v) : _mm512_extracti64x4_epi64(v, 1);
-  }
-  // Bytes 32 * half to 32 * half + 31 of v as 16-bit lanes.
-  [[HVL_AVX512]] static __m512i widen_half(__m512i v, int half) {
-    return _mm512_cvtepu8_epi16(half256(v, half));
   }
 
   const unsigned char *s_;
   std::size_t len_;
   std::size_t i_ = 0; // the block that scan() last looked at
-  __m512i v_{};
 };
 
 // Wide text in blocks of 16 characters.
 class WideBlocks512 {
 public:
   static constexpr std::size_t kChars = 16;
+  static constexpr std::size_t kMinChars = 1;
 
   WideBlocks512(const wchar_t *w, std::size_t len) : w_(w), len_(len) {}
 
@@ -191,8 +192,11 @@ public:
     __mmask16 two = from(u, 0x80), three = from(u, 0x800), four = from(u, 0x10000);
     __m512i word = _mm512_mask_mov_epi32(
         _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(u, two, e2), three, e3), four, e4);
-    // The mask of the bytes that belong to the forms.
-    __m512i spread = _mm512_mullo_epi32(form_lengths(u, real), _mm512_set1_epi32(0x01010101));
+    // The mask of the bytes that belong to the forms: each lane's length in
+    // its four bytes, compared with the bytes' places 0 to 3.
+    const __m512i low_byte =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12));
+    __m512i spread = _mm512_shuffle_epi8(form_lengths(u, real), low_byte);
     __mmask64 keep = _mm512_cmplt_epu8_mask(_mm512_set1_epi32(0x03020100), spread);
     auto n = static_cast<unsigned>(__builtin_popcountll(keep));
     _mm512_mask_storeu_epi8(o, first_lanes(n), _mm512_maskz_compress_epi8(keep, word));

@@ -34,8 +34,8 @@ std::size_t decode_portable(const char *s, std::size_t len, wchar_t *out, std::s
   return decode_utf8<Utf8Blocks>(bytes_of(s), len, out, max);
 }
 std::size_t size_portable(const wchar_t *w, std::size_t len) { return utf8_size<WideBlocks>(w, len); }
-void encode_portable(const wchar_t *w, std::size_t len, char *out, std::size_t bytes) {
-  encode_utf8<WideBlocks>(w, len, reinterpret_cast<unsigned char *>(out), bytes);
+std::size_t encode_portable(const wchar_t *w, std::size_t len, char *out, std::size_t room) {
+  return encode_utf8<WideBlocks>(w, len, reinterpret_cast<unsigned char *>(out), room);
 }
 constexpr TextKernels kPortable{"portable", count_portable, decode_portable, size_portable,
                                 encode_portable};
@@ -53,9 +53,9 @@ constexpr TextKernels kPortable{"portable", count_portable, decode_portable, siz
 [[HVL_AVX512, gnu::flatten]] std::size_t size_avx512(const wchar_t *w, std::size_t len) {
   return utf8_size<WideBlocks512>(w, len);
 }
-[[HVL_AVX512, gnu::flatten]] void encode_avx512(const wchar_t *w, std::size_t len, char *out,
-                                                std::size_t bytes) {
-  encode_utf8<WideBlocks512>(w, len, reinterpret_cast<unsigned char *>(out), bytes);
+[[HVL_AVX512, gnu::flatten]] std::size_t encode_avx512(const wchar_t *w, std::size_t len,
+                                                       char *out, std::size_t room) {
+  return encode_utf8<WideBlocks512>(w, len, reinterpret_cast<unsigned char *>(out), room);
 }
 constexpr TextKernels kAvx512{"avx512", count_avx512, decode_avx512, size_avx512, encode_avx512};
 
@@ -104,16 +104,29 @@ std::size_t utf8_decode(const char *s, std::size_t len, wchar_t *out, std::size_
   return active().decode(s, len, out, max);
 }
 
+// A short text is converted once, into a buffer on the stack, and then copied
+// into its allocation, of exactly the size that the conversion found: at
+// these sizes the copy costs less than a pass that measures the text first.
+// A longer one is measured first and converted into its allocation. Both
+// ways give the same result.
+constexpr std::size_t kShortText = 256; // bytes or wide characters
+
 wchar_t *convert_char_to_wchar(const char *utf8, const TextKernels &k) {
   if (utf8 == nullptr)
     return nullptr;
   std::size_t len = std::strlen(utf8);
-  std::size_t count = k.count(utf8, len);
+  wchar_t buffer[kShortText];
+  bool short_text = len <= kShortText;
+  // Each form has at least one byte, so the buffer holds a short text's characters.
+  std::size_t count = short_text ? k.decode(utf8, len, buffer, len) : k.count(utf8, len);
   auto *wide = static_cast<wchar_t *>(std::malloc((count + 1) * sizeof(wchar_t)));
   if (wide == nullptr)
     return nullptr;
-  std::size_t stored = k.decode(utf8, len, wide, count);
-  wide[stored] = 0;
+  if (short_text)
+    std::memcpy(wide, buffer, count * sizeof(wchar_t));
+  else
+    count = k.decode(utf8, len, wide, count);
+  wide[count] = 0;
   return wide;
 }
 
@@ -121,11 +134,17 @@ char *convert_wchar_to_char(const wchar_t *wide, const TextKernels &k) {
   if (wide == nullptr)
     return nullptr;
   std::size_t len = std::wcslen(wide);
-  std::size_t bytes = k.encoded_size(wide, len);
+  char buffer[6 * kShortText]; // six bytes for the longest form
+  bool short_text = len <= kShortText;
+  std::size_t bytes = short_text ? k.encode(wide, len, buffer, sizeof buffer)
+                                 : k.encoded_size(wide, len);
   auto *out = static_cast<char *>(std::malloc(bytes + 1));
   if (out == nullptr)
     return nullptr;
-  k.encode(wide, len, out, bytes);
+  if (short_text)
+    std::memcpy(out, buffer, bytes);
+  else
+    bytes = k.encode(wide, len, out, bytes);
   out[bytes] = 0;
   return out;
 }

@@ -29,9 +29,10 @@ struct TextKernels {
   // Bytes of the UTF-8 forms of the `len` characters at `w` (negative ones
   // have none).
   std::size_t (*encoded_size)(const wchar_t *w, std::size_t len);
-  // Writes those forms at `out`, exactly `bytes` bytes, as encoded_size gave
-  // them; no terminator.
-  void (*encode)(const wchar_t *w, std::size_t len, char *out, std::size_t bytes);
+  // Writes those forms at `out`, which has room for at least `room` bytes,
+  // no fewer than encoded_size gives; no terminator. Returns the bytes
+  // written, exactly encoded_size; nothing is written past them.
+  std::size_t (*encode)(const wchar_t *w, std::size_t len, char *out, std::size_t room);
 };
 
 // The sets that this processor can run, the portable one first. The

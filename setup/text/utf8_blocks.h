@@ -88,6 +88,9 @@ struct BlockScan {
   bool regular;
 };
 
+// Bytes that a carry stands for. Bit 1 (a second byte) comes with bit 0.
+inline unsigned carried_bytes(unsigned carry) { return (carry & 1u) + (carry >> 1); }
+
 // The scan that both block types make, on masks of the block's bytes: `lead2`
 // and `lead3` the lead bytes of two- and three-byte forms, `cont` the
 // continuation bytes, `big` the bytes from 0xF0 up. `rem` is what is left of
@@ -102,13 +105,11 @@ inline BlockScan classify_block(std::uint64_t cont, std::uint64_t lead2, std::ui
   // Bytes past the block that its last forms need: those of a lead byte at
   // the last position, and the second of a three-byte lead one before it.
   unsigned carry = static_cast<unsigned>((leads >> (block_bits - 1)) | (lead3 >> (block_bits - 2)));
-  unsigned carried = carry == 0 ? 0 : carry == 1 ? 1 : 2;
   bool regular = big == 0 && cont == (expected & valid) && (expected & ~valid) == 0 &&
-                 carried <= rem - size;
+                 carried_bytes(carry) <= rem - size;
   return BlockScan{~cont & valid, carry, size, regular};
 }
 
-inline unsigned carried_bytes(unsigned carry) { return carry == 0 ? 0 : carry == 1 ? 1 : 2; }
 
 // Walks the forms from byte *i on until one ends at or past `stop`, counting
 // them, and storing them at out unless it is null (at most `room`). False when
@@ -127,6 +128,10 @@ inline bool walk_forms(const unsigned char *s, std::size_t len, std::size_t *i, 
   return true;
 }
 
+// The drivers below take the text a block at a time while at least
+// Blocks::kMinBytes bytes (kMinChars characters) are left, and the rest one
+// form at a time: below that a block costs more than the forms it holds.
+
 // Forms that the `len` bytes at s decode to.
 template <class Blocks>
 std::size_t count_utf8(const unsigned char *s, std::size_t len) {
@@ -136,7 +141,7 @@ std::size_t count_utf8(const unsigned char *s, std::size_t len) {
   std::size_t i = blocks.ascii_run(0);
   std::size_t count = i;
   unsigned carry = 0;
-  while (i < len) {
+  while (len - i >= Blocks::kMinBytes) {
     BlockScan b = blocks.scan(i, carry);
     if (b.regular) {
       count += Blocks::bits(b.starts);
@@ -147,8 +152,10 @@ std::size_t count_utf8(const unsigned char *s, std::size_t len) {
     i += carried_bytes(carry);
     carry = 0;
     if (!walk_forms(s, len, &i, i + 16, nullptr, 0, &count))
-      break;
+      return count;
   }
+  i += carried_bytes(carry);
+  walk_forms(s, len, &i, len, nullptr, 0, &count);
   return count;
 }
 
@@ -160,12 +167,12 @@ std::size_t decode_utf8(const unsigned char *s, std::size_t len, wchar_t *out, s
   std::size_t stored = 0;
   std::size_t i = 0;
   unsigned carry = 0;
-  while (i < len && stored < max) {
+  while (len - i >= Blocks::kMinBytes && stored < max) {
     if (carry == 0) {
       std::size_t run = blocks.widen_ascii(i, out + stored, max - stored);
       stored += run;
       i += run;
-      if (i == len || stored == max)
+      if (len - i < Blocks::kMinBytes || stored == max)
         break;
     }
     BlockScan b = blocks.scan(i, carry);
@@ -184,7 +191,7 @@ std::size_t decode_utf8(const unsigned char *s, std::size_t len, wchar_t *out, s
     if (!walk_forms(s, len, &i, i + 16, out, max, &stored))
       return stored;
   }
-  // Where the output room ends inside a block: one form at a time.
+  // The end of the text, or of the output room: one form at a time.
   i += carried_bytes(carry);
   walk_forms(s, len, &i, len, out, max, &stored);
   return stored;
@@ -195,36 +202,45 @@ template <class Blocks>
 std::size_t utf8_size(const wchar_t *w, std::size_t len) {
   Blocks blocks(w, len);
   std::size_t bytes = 0;
-  for (std::size_t i = 0; i < len; i += Blocks::kChars) {
+  std::size_t i = 0;
+  for (; i < len && len - i >= Blocks::kMinChars; i += Blocks::kChars) {
     if (blocks.add_block_size(i))
       continue;
     for (std::size_t k = i; k < len && k < i + Blocks::kChars; ++k)
       bytes += utf8_bytes(w[k]);
   }
+  for (; i < len; ++i)
+    bytes += utf8_bytes(w[i]);
   return bytes + blocks.block_bytes();
 }
 
-// Encodes the `len` wide characters at w into the `bytes` bytes at out, the
-// size that utf8_size gives for them; nothing is written past them.
+// Encodes the `len` wide characters at w at out, which has room for `room`
+// bytes, at least utf8_size of them; returns the bytes written, utf8_size
+// of them, and writes nothing past them.
 template <class Blocks>
-void encode_utf8(const wchar_t *w, std::size_t len, unsigned char *out, std::size_t bytes) {
+std::size_t encode_utf8(const wchar_t *w, std::size_t len, unsigned char *out, std::size_t room) {
   Blocks blocks(w, len);
   unsigned char *o = out;
-  unsigned char *const end = out + bytes;
-  for (std::size_t i = 0; i < len;) {
+  unsigned char *const end = out + room;
+  std::size_t i = 0;
+  while (i < len && len - i >= Blocks::kMinChars) {
     std::size_t run = blocks.narrow_ascii(i, o);
     o += run;
     i += run;
-    if (i == len)
+    if (i == len || len - i < Blocks::kMinChars)
       break;
+    std::size_t stop = len - i < Blocks::kChars ? len : i + Blocks::kChars;
     if (unsigned char *next = blocks.encode_block(i, o, end)) {
       o = next;
+      i = stop;
     } else {
-      for (std::size_t k = i; k < len && k < i + Blocks::kChars; ++k)
-        o = encode_form(w[k], o);
+      for (; i < stop; ++i)
+        o = encode_form(w[i], o);
     }
-    i += Blocks::kChars;
   }
+  for (; i < len; ++i)
+    o = encode_form(w[i], o);
+  return static_cast<std::size_t>(o - out);
 }
 
 } // namespace hvl::detail
