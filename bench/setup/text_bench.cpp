@@ -144,6 +144,25 @@ void parse_attributes(benchmark::State &st, bool wide) {
   hvl::FreeWorkingCopy(copy);
 }
 
+// One direction on the four texts: ours (and ours_portable where it differs),
+// then glibc's function `glibc` measuring first, then into a buffer made
+// beforehand.
+void register_direction(const std::string &direction,
+                        void (*ours)(benchmark::State &, int, bool), const std::string &glibc,
+                        void (*two_pass)(benchmark::State &, int),
+                        void (*prealloc)(benchmark::State &, int)) {
+  bool two_sets = hvl::detail::text_kernel_sets().size() > 1;
+  for (int id = 0; id < 4; ++id) {
+    std::string n = kNames[id];
+    benchmark::RegisterBenchmark((direction + "/ours/" + n).c_str(), ours, id, false);
+    if (two_sets)
+      benchmark::RegisterBenchmark((direction + "/ours_portable/" + n).c_str(), ours, id, true);
+    benchmark::RegisterBenchmark((direction + "/glibc_" + glibc + "/" + n).c_str(), two_pass, id);
+    benchmark::RegisterBenchmark((direction + "/glibc_" + glibc + "_prealloc/" + n).c_str(),
+                                 prealloc, id);
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -151,25 +170,10 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "text_bench: no C.UTF-8 locale for the glibc comparison\n");
     return 1;
   }
-  bool two_sets = hvl::detail::text_kernel_sets().size() > 1;
-  for (int id = 0; id < 4; ++id) {
-    std::string n = kNames[id];
-    benchmark::RegisterBenchmark(("char_to_wchar/ours/" + n).c_str(), ours_char_to_wchar, id, false);
-    if (two_sets)
-      benchmark::RegisterBenchmark(("char_to_wchar/ours_portable/" + n).c_str(), ours_char_to_wchar, id, true);
-    benchmark::RegisterBenchmark(("char_to_wchar/glibc_mbstowcs/" + n).c_str(), glibc_mbstowcs, id);
-    benchmark::RegisterBenchmark(("char_to_wchar/glibc_mbstowcs_prealloc/" + n).c_str(),
-                                 glibc_mbstowcs_prealloc, id);
-  }
-  for (int id = 0; id < 4; ++id) {
-    std::string n = kNames[id];
-    benchmark::RegisterBenchmark(("wchar_to_char/ours/" + n).c_str(), ours_wchar_to_char, id, false);
-    if (two_sets)
-      benchmark::RegisterBenchmark(("wchar_to_char/ours_portable/" + n).c_str(), ours_wchar_to_char, id, true);
-    benchmark::RegisterBenchmark(("wchar_to_char/glibc_wcstombs/" + n).c_str(), glibc_wcstombs, id);
-    benchmark::RegisterBenchmark(("wchar_to_char/glibc_wcstombs_prealloc/" + n).c_str(),
-                                 glibc_wcstombs_prealloc, id);
-  }
+  register_direction("char_to_wchar", ours_char_to_wchar, "mbstowcs", glibc_mbstowcs,
+                     glibc_mbstowcs_prealloc);
+  register_direction("wchar_to_char", ours_wchar_to_char, "wcstombs", glibc_wcstombs,
+                     glibc_wcstombs_prealloc);
   benchmark::RegisterBenchmark("ParseAttributes/narrow_15", parse_attributes, false);
   benchmark::RegisterBenchmark("ParseAttributes/wide_15", parse_attributes, true);
   benchmark::Initialize(&argc, argv);

@@ -48,9 +48,11 @@ public:
            _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s_ + i + n))) == 0)
       n += 16;
 #else
-    std::uint64_t v;
-    while (len_ - i - n >= 8 && (std::memcpy(&v, s_ + i + n, 8), v & 0x8080808080808080ull) == 0)
-      n += 8;
+    for (std::uint64_t v; len_ - i - n >= 8; n += 8) {
+      std::memcpy(&v, s_ + i + n, 8);
+      if ((v & 0x8080808080808080ull) != 0)
+        break;
+    }
 #endif
     return n;
   }

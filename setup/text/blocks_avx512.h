@@ -1,12 +1,11 @@
 // Blocks for the conversions of utf8_blocks.h on processors with AVX-512
 // (F, BW, VL, CD, VBMI2) and BMI2: 64 bytes or 16 wide characters at a time.
-// Every function here may run only where text_kernels() found these
+// Every function here may run only where text_kernel_sets() found these
 // instructions; convert.cpp compiles the drivers that use them with the same
 // target. Included by convert.cpp only.
 //
-// The end of the text needs no copy: masked loads read only the bytes of the
-// text, and masked stores write only the result's own bytes, so short texts
-// take the same path as long ones.
+// A block at the end of the text needs no copy: masked loads read only the
+// bytes of the text, and masked stores write only the result's own bytes.
 #ifndef HVL_TEXT_BLOCKS_AVX512_H
 #define HVL_TEXT_BLOCKS_AVX512_H
 
