@@ -167,8 +167,11 @@ std::size_t decode_utf8(const unsigned char *s, std::size_t len, wchar_t *out, s
   std::size_t stored = 0;
   std::size_t i = 0;
   unsigned carry = 0;
+  // A run of ASCII is looked for at the start and after a block of ASCII; in
+  // mixed text the look costs more than it finds.
+  bool ascii = true;
   while (len - i >= Blocks::kMinBytes && stored < max) {
-    if (carry == 0) {
+    if (ascii) {
       std::size_t run = blocks.widen_ascii(i, out + stored, max - stored);
       stored += run;
       i += run;
@@ -182,12 +185,14 @@ std::size_t decode_utf8(const unsigned char *s, std::size_t len, wchar_t *out, s
         break; // the room ends inside this block: see below
       blocks.store_forms(b, out + stored, max - stored);
       stored += n;
+      ascii = n == b.size && b.carry == 0;
       carry = b.carry;
       i += b.size;
       continue;
     }
     i += carried_bytes(carry);
     carry = 0;
+    ascii = false;
     if (!walk_forms(s, len, &i, i + 16, out, max, &stored))
       return stored;
   }
@@ -223,17 +228,24 @@ std::size_t encode_utf8(const wchar_t *w, std::size_t len, unsigned char *out, s
   unsigned char *o = out;
   unsigned char *const end = out + room;
   std::size_t i = 0;
+  // As in decode_utf8: a run of ASCII is looked for at the start and after a
+  // block that took one byte a character.
+  bool ascii = true;
   while (i < len && len - i >= Blocks::kMinChars) {
-    std::size_t run = blocks.narrow_ascii(i, o);
-    o += run;
-    i += run;
-    if (i == len || len - i < Blocks::kMinChars)
-      break;
+    if (ascii) {
+      std::size_t run = blocks.narrow_ascii(i, o);
+      o += run;
+      i += run;
+      if (i == len || len - i < Blocks::kMinChars)
+        break;
+    }
     std::size_t stop = len - i < Blocks::kChars ? len : i + Blocks::kChars;
     if (unsigned char *next = blocks.encode_block(i, o, end)) {
+      ascii = static_cast<std::size_t>(next - o) == stop - i;
       o = next;
       i = stop;
     } else {
+      ascii = false;
       for (; i < stop; ++i)
         o = encode_form(w[i], o);
     }
