@@ -2,9 +2,8 @@
 // vector work: blocks.h for the baseline processor, blocks_avx512.h for
 // processors with AVX-512. Included by convert.cpp only.
 //
-// Both directions run in two passes over the text, one that measures and one
-// that converts into an allocation of exactly the measured size, and both
-// passes take the same decisions at the same places, so that they agree on
+// Each direction has a pass that measures the text and one that converts
+// it; both take the same decisions at the same places, so that they agree on
 // every input.
 #ifndef HVL_TEXT_UTF8_BLOCKS_H
 #define HVL_TEXT_UTF8_BLOCKS_H
@@ -109,7 +108,6 @@ inline BlockScan classify_block(std::uint64_t cont, std::uint64_t lead2, std::ui
                  carried_bytes(carry) <= rem - size;
   return BlockScan{~cont & valid, carry, size, regular};
 }
-
 
 // Walks the forms from byte *i on until one ends at or past `stop`, counting
 // them, and storing them at out unless it is null (at most `room`). False when
