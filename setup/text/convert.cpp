@@ -27,6 +27,30 @@ namespace {
 
 const unsigned char *bytes_of(const char *s) { return reinterpret_cast<const unsigned char *>(s); }
 
+// Both directions measure the text first, then make its one allocation of
+// exactly that size and convert into it.
+template <class Blocks> wchar_t *to_wide(const char *utf8) {
+  std::size_t len = std::strlen(utf8);
+  std::size_t count = count_utf8<Blocks>(bytes_of(utf8), len);
+  auto *wide = static_cast<wchar_t *>(std::malloc((count + 1) * sizeof(wchar_t)));
+  if (wide == nullptr)
+    return nullptr;
+  count = decode_utf8<Blocks>(bytes_of(utf8), len, wide, count);
+  wide[count] = 0;
+  return wide;
+}
+
+template <class Blocks> char *to_utf8(const wchar_t *wide) {
+  std::size_t len = std::wcslen(wide);
+  std::size_t bytes = utf8_size<Blocks>(wide, len);
+  auto *out = static_cast<char *>(std::malloc(bytes + 1));
+  if (out == nullptr)
+    return nullptr;
+  bytes = encode_utf8<Blocks>(wide, len, reinterpret_cast<unsigned char *>(out), bytes);
+  out[bytes] = 0;
+  return out;
+}
+
 std::size_t count_portable(const char *s, std::size_t len) {
   return count_utf8<Utf8Blocks>(bytes_of(s), len);
 }
@@ -37,8 +61,9 @@ std::size_t size_portable(const wchar_t *w, std::size_t len) { return utf8_size<
 std::size_t encode_portable(const wchar_t *w, std::size_t len, char *out, std::size_t room) {
   return encode_utf8<WideBlocks>(w, len, reinterpret_cast<unsigned char *>(out), room);
 }
-constexpr TextKernels kPortable{"portable", count_portable, decode_portable, size_portable,
-                                encode_portable};
+constexpr TextKernels kPortable{"portable",         count_portable,   decode_portable,
+                                size_portable,      encode_portable,  to_wide<Utf8Blocks>,
+                                to_utf8<WideBlocks>};
 
 #if defined(HVL_TEXT_AVX512)
 // The drivers are compiled again for AVX-512: flatten inlines them, and the
@@ -57,7 +82,14 @@ constexpr TextKernels kPortable{"portable", count_portable, decode_portable, siz
                                                        char *out, std::size_t room) {
   return encode_utf8<WideBlocks512>(w, len, reinterpret_cast<unsigned char *>(out), room);
 }
-constexpr TextKernels kAvx512{"avx512", count_avx512, decode_avx512, size_avx512, encode_avx512};
+[[HVL_AVX512, gnu::flatten]] wchar_t *to_wide_avx512(const char *utf8) {
+  return to_wide<Utf8Blocks512>(utf8);
+}
+[[HVL_AVX512, gnu::flatten]] char *to_utf8_avx512(const wchar_t *wide) {
+  return to_utf8<WideBlocks512>(wide);
+}
+constexpr TextKernels kAvx512{"avx512",      count_avx512,   decode_avx512, size_avx512,
+                              encode_avx512, to_wide_avx512, to_utf8_avx512};
 
 bool has_avx512() {
   __builtin_cpu_init();
@@ -104,49 +136,12 @@ std::size_t utf8_decode(const char *s, std::size_t len, wchar_t *out, std::size_
   return active().decode(s, len, out, max);
 }
 
-// A short text is converted once, into a buffer on the stack, and then copied
-// into its allocation, of exactly the size that the conversion found: at
-// these sizes the copy costs less than a pass that measures the text first.
-// A longer one is measured first and converted into its allocation. Both
-// ways give the same result.
-constexpr std::size_t kShortText = 256; // bytes or wide characters
-
 wchar_t *convert_char_to_wchar(const char *utf8, const TextKernels &k) {
-  if (utf8 == nullptr)
-    return nullptr;
-  std::size_t len = std::strlen(utf8);
-  wchar_t buffer[kShortText];
-  bool short_text = len <= kShortText;
-  // Each form has at least one byte, so the buffer holds a short text's characters.
-  std::size_t count = short_text ? k.decode(utf8, len, buffer, len) : k.count(utf8, len);
-  auto *wide = static_cast<wchar_t *>(std::malloc((count + 1) * sizeof(wchar_t)));
-  if (wide == nullptr)
-    return nullptr;
-  if (short_text)
-    std::memcpy(wide, buffer, count * sizeof(wchar_t));
-  else
-    count = k.decode(utf8, len, wide, count);
-  wide[count] = 0;
-  return wide;
+  return utf8 != nullptr ? k.to_wide(utf8) : nullptr;
 }
 
 char *convert_wchar_to_char(const wchar_t *wide, const TextKernels &k) {
-  if (wide == nullptr)
-    return nullptr;
-  std::size_t len = std::wcslen(wide);
-  char buffer[6 * kShortText]; // six bytes for the longest form
-  bool short_text = len <= kShortText;
-  std::size_t bytes = short_text ? k.encode(wide, len, buffer, sizeof buffer)
-                                 : k.encoded_size(wide, len);
-  auto *out = static_cast<char *>(std::malloc(bytes + 1));
-  if (out == nullptr)
-    return nullptr;
-  if (short_text)
-    std::memcpy(out, buffer, bytes);
-  else
-    bytes = k.encode(wide, len, out, bytes);
-  out[bytes] = 0;
-  return out;
+  return wide != nullptr ? k.to_utf8(wide) : nullptr;
 }
 
 } // namespace detail

@@ -33,6 +33,10 @@ struct TextKernels {
   // no fewer than encoded_size gives; no terminator. Returns the bytes
   // written, exactly encoded_size; nothing is written past them.
   std::size_t (*encode)(const wchar_t *w, std::size_t len, char *out, std::size_t room);
+  // The conversions of hvltext.h (text not null), built from the four above
+  // as one function each: a short text costs little more than the calls.
+  wchar_t *(*to_wide)(const char *utf8);
+  char *(*to_utf8)(const wchar_t *wide);
 };
 
 // The sets that this processor can run, the portable one first. The
