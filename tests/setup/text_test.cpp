@@ -181,7 +181,7 @@ std::string reference_encode(const std::vector<std::uint32_t> &chars) {
   return out;
 }
 
-// Texts of every length up to a few blocks past the short-text buffer, built
+// Texts of every length up to several 64-byte blocks, built
 // of well-formed forms of every length, stray bytes, and forms cut short by
 // the next form or by the end, so that each kind lands on every place of a
 // block and at the end of the text.
