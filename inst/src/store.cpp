@@ -512,10 +512,12 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
       return fail(readError);
   }
   if (!edit(*doc)) {
-    // Unchanged, but handed over: it goes back.
-    Remember(path, id, std::move(doc));
+    // Unchanged, but handed over: it goes back, unless the file was made
+    // for this call and goes away again.
     if (created)
       Ops().Unlink(target);
+    else
+      Remember(path, id, std::move(doc));
     return true;
   }
 
