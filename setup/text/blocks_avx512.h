@@ -67,7 +67,7 @@ public:
     i_ = i;
     std::size_t rem = len_ - i;
     unsigned size = rem < 64 ? static_cast<unsigned>(rem) : 64u;
-    __m512i v = _mm512_maskz_loadu_epi8(first_lanes(size), s_ + i);
+    __m512i v = load_bytes(s_ + i, rem);
     // Continuation bytes 0x80-0xBF are the signed bytes below -64.
     std::uint64_t cont = _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(-64));
     std::uint64_t from_c0 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xC0)));
@@ -113,7 +113,16 @@ private:
   // The bytes at p where `starts` has a bit, packed together; only the first
   // n bytes are read.
   [[HVL_AVX512]] static __m512i packed(const unsigned char *p, std::size_t n, std::uint64_t starts) {
-    return _mm512_maskz_compress_epi8(starts, _mm512_maskz_loadu_epi8(first_lanes(n), p));
+    return _mm512_maskz_compress_epi8(starts, load_bytes(p, n));
+  }
+
+  // The 64 bytes at p, of which only the first n are read (the others are
+  // 0). A whole block is loaded without a mask, so that the load need not
+  // wait for the length of the text.
+  [[HVL_AVX512]] static __m512i load_bytes(const unsigned char *p, std::size_t n) {
+    if (n >= 64) [[likely]]
+      return _mm512_loadu_si512(p);
+    return _mm512_maskz_loadu_epi8(first_lanes(n), p);
   }
 
   // The 16 bytes at p as 32-bit lanes; only the first n of them are read
@@ -140,9 +149,8 @@ public:
   // Any block: its form lengths are added up lane by lane, and the lanes
   // into block_bytes() before they could overflow.
   [[HVL_AVX512]] bool add_block_size(std::size_t i) {
-    __m512i u;
-    __mmask16 real = load(i, &u);
-    sums_ = _mm512_add_epi32(sums_, form_lengths(u, real));
+    __m512i u = load(i);
+    sums_ = _mm512_add_epi32(sums_, form_lengths(u));
     if (++summed_ == kFlushBlocks)
       flush();
     return true;
@@ -174,8 +182,7 @@ public:
   // blocks.
   [[HVL_AVX512]] unsigned char *encode_block(std::size_t i, unsigned char *o,
                                              unsigned char *) const {
-    __m512i u;
-    __mmask16 real = load(i, &u);
+    __m512i u = load(i);
     // Signed, so that negative characters pass (they have no form).
     if (_mm512_cmpge_epi32_mask(u, _mm512_set1_epi32(0x200000)) != 0)
       return nullptr;
@@ -188,36 +195,40 @@ public:
     __m512i e4 = _mm512_or_si512(
         _mm512_or_si512(leader(u, 18, 0xF0), _mm512_slli_epi32(c12, 8)),
         _mm512_or_si512(_mm512_slli_epi32(c6, 16), _mm512_slli_epi32(c0, 24)));
-    __mmask16 two = from(u, 0x80), three = from(u, 0x800), four = from(u, 0x10000);
-    __m512i word = _mm512_mask_mov_epi32(
-        _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(u, two, e2), three, e3), four, e4);
-    // The mask of the bytes that belong to the forms: each lane's length in
-    // its four bytes, compared with the bytes' places 0 to 3.
-    const __m512i low_byte =
-        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12));
-    __m512i spread = _mm512_shuffle_epi8(form_lengths(u, real), low_byte);
-    __mmask64 keep = _mm512_cmplt_epu8_mask(_mm512_set1_epi32(0x03020100), spread);
+    // Signed compares again: a negative character is none of these, and its
+    // lane is cleared.
+    __mmask16 two = _mm512_cmpge_epi32_mask(u, _mm512_set1_epi32(0x80));
+    __mmask16 three = _mm512_cmpge_epi32_mask(u, _mm512_set1_epi32(0x800));
+    __mmask16 four = _mm512_cmpge_epi32_mask(u, _mm512_set1_epi32(0x10000));
+    __m512i word = _mm512_maskz_mov_epi32(_mm512_cmpgt_epi32_mask(u, _mm512_setzero_si512()), u);
+    word = _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(_mm512_mask_mov_epi32(word, two, e2),
+                                                       three, e3), four, e4);
+    // Every byte of a form is non-zero (a one-byte form is a character from
+    // 1 to 0x7F), and every other byte of the lanes is zero: the text ends at
+    // its terminator, lanes past it were loaded as zero, and a form's lead
+    // byte holds only the character's top bits.
+    __mmask64 keep = _mm512_test_epi8_mask(word, word);
     auto n = static_cast<unsigned>(__builtin_popcountll(keep));
     _mm512_mask_storeu_epi8(o, first_lanes(n), _mm512_maskz_compress_epi8(keep, word));
     return o + n;
   }
 
 private:
-  // Loads the block at character i, zeros past the text; returns the mask of
-  // the lanes that hold the text.
-  [[HVL_AVX512]] __mmask16 load(std::size_t i, __m512i *u) const {
-    auto real = static_cast<__mmask16>(first_lanes(len_ - i < 16 ? len_ - i : 16));
-    *u = _mm512_maskz_loadu_epi32(real, w_ + i);
-    return real;
+  // Loads the block at character i, zeros past the text. As in
+  // Utf8Blocks512::load_bytes, a whole block is loaded without a mask.
+  [[HVL_AVX512]] __m512i load(std::size_t i) const {
+    if (len_ - i >= 16) [[likely]]
+      return _mm512_loadu_si512(w_ + i);
+    return _mm512_maskz_loadu_epi32(static_cast<__mmask16>(first_lanes(len_ - i)), w_ + i);
   }
 
-  // The length of each lane's form, 0 for negative characters and for lanes
-  // outside `real`: by the number of leading zero bits.
-  [[HVL_AVX512]] static __m512i form_lengths(__m512i u, __mmask16 real) {
+  // The length of each lane's form, by its number of leading zero bits.
+  [[HVL_AVX512]] static __m512i form_lengths(__m512i u) {
     const __m512i up_to_15 = _mm512_setr_epi32(0, 6, 6, 6, 6, 6, 5, 5, 5, 5, 5, 4, 4, 4, 4, 4);
     const __m512i from_16 = _mm512_setr_epi32(3, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1);
-    // 32 leading zeros (a 0 character) are only found outside `real`.
-    return _mm512_maskz_permutex2var_epi32(real, up_to_15, _mm512_lzcnt_epi32(u), from_16);
+    // A negative character has none and the zeros past the text have 32;
+    // both pick the first entry, 0, as only five bits of the index count.
+    return _mm512_permutex2var_epi32(up_to_15, _mm512_lzcnt_epi32(u), from_16);
   }
 
   [[HVL_AVX512]] void flush() {
