@@ -1,5 +1,6 @@
 #include "core/configdsn.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -16,35 +17,60 @@ namespace {
 // Sized like the installer's own data source names; a longer old name is cut.
 constexpr std::size_t kOldNameSize = 255;
 
-// Entry 0's value is the data source name in every call below.
-void write_back(const AttrEntry *table, const void *driver, int wideFlag, UWORD mode) {
+// Entry 0's value is the data source name in every call below. False when
+// something the user confirmed was not stored: the data source's name was
+// refused (nothing is written then, and the installer's error stays for the
+// caller), or one of its values was (the others are still written).
+bool write_back(const AttrEntry *table, const void *driver, int wideFlag, UWORD mode) {
   const wchar_t *name = table[ATTR_DSN].value;
   SQLSetConfigMode(mode);
+  BOOL registered = FALSE;
   if (wideFlag != 0) {
-    SQLWriteDSNToIniW(name, static_cast<const wchar_t *>(driver));
+    registered = SQLWriteDSNToIniW(name, static_cast<const wchar_t *>(driver));
   } else if (char *name8 = convert_wchar_to_char(name)) {
-    SQLWriteDSNToIni(name8, static_cast<const char *>(driver));
+    registered = SQLWriteDSNToIni(name8, static_cast<const char *>(driver));
     std::free(name8);
+  } else {
+    SQLPostInstallerError(ODBC_ERROR_OUT_OF_MEM, nullptr);
   }
+  if (registered == FALSE)
+    return false;
 
+  const wchar_t *refused = nullptr;
   for (int i = 0; i < kAttrCount; ++i) {
     const AttrEntry &e = table[i];
     if (e.iniKey == nullptr || e.supplied != 1)
       continue;
     SQLSetConfigMode(mode);
+    BOOL stored = FALSE;
     if (wideFlag != 0) {
-      SQLSetKeywordValueW(name, e.iniKey, e.value, static_cast<int>(std::wcslen(e.value)));
-      continue;
+      stored = SQLSetKeywordValueW(name, e.iniKey, e.value, static_cast<int>(std::wcslen(e.value)));
+    } else {
+      char *name8 = convert_wchar_to_char(name);
+      char *key8 = convert_wchar_to_char(e.iniKey);
+      char *value8 = convert_wchar_to_char(e.value);
+      if (name8 != nullptr && key8 != nullptr && value8 != nullptr)
+        stored = SQLSetKeywordValue(name8, key8, value8, static_cast<int>(std::strlen(value8)));
+      std::free(name8);
+      std::free(key8);
+      std::free(value8);
     }
-    char *name8 = convert_wchar_to_char(name);
-    char *key8 = convert_wchar_to_char(e.iniKey);
-    char *value8 = convert_wchar_to_char(e.value);
-    if (name8 != nullptr && key8 != nullptr && value8 != nullptr)
-      SQLSetKeywordValue(name8, key8, value8, static_cast<int>(std::strlen(value8)));
-    std::free(name8);
-    std::free(key8);
-    std::free(value8);
+    if (stored == FALSE && refused == nullptr)
+      refused = e.iniKey;
   }
+  if (refused == nullptr)
+    return true;
+  // Later writes have cleared the refusal's own error: say which value it was.
+  char *key8 = convert_wchar_to_char(refused);
+  char *name8 = convert_wchar_to_char(name);
+  char message[512];
+  std::snprintf(message, sizeof message,
+                "The value of \"%s\" could not be stored for the data source \"%s\".",
+                key8 != nullptr ? key8 : "", name8 != nullptr ? name8 : "");
+  std::free(key8);
+  std::free(name8);
+  SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, message);
+  return false;
 }
 
 } // namespace
@@ -99,7 +125,10 @@ BOOL ConfigDSN_Internal(HWND parent, WORD request, const void *driver, const voi
     }
 
     if (confirmed != 0 && name[0] != 0) {
-      write_back(table, driver, wideFlag, mode);
+      // What was not stored whole must not lose the data source under its
+      // old name, nor pass for done.
+      if (!write_back(table, driver, wideFlag, mode))
+        return FALSE;
       // A rename: the data source now lives under the new name. A change of
       // letter case alone names the same data source and removes nothing.
       if (request == ODBC_CONFIG_DSN && wcscasecmp(oldName, name) != 0) {

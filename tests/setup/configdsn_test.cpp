@@ -2,6 +2,7 @@
 // dialog replaced by a scripted one: each case says what the "user" does to
 // the working copy and whether they confirm. The installer library is the
 // recording stand-in.
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <string>
@@ -246,6 +247,60 @@ TEST_F(ConfigDsn, CaseChangeCancelAndEmptyNames) {
         << c.what;
     EXPECT_EQ(args_of("SQLWriteDSNToIniW"), c.written) << c.what;
     EXPECT_EQ(args_of("SQLRemoveDSNFromIniW"), c.removed) << c.what;
+  }
+}
+
+// A rename that the installer does not store whole keeps the data source
+// under its old name and is not reported as done.
+TEST_F(ConfigDsn, RefusedWritesKeepTheOldNameAndFail) {
+  struct Case {
+    const char *what;
+    int wideFlag;
+    bool refuseName;     // SQLWriteDSNToIni(W) fails, as for a name it rejects
+    const wchar_t *key;  // else this value is refused
+  } cases[] = {
+      {"new name refused, wide", 2, true, L""},
+      {"new name refused, narrow", 0, true, L""},
+      {"one value refused, wide", 2, false, L"Host"},
+      {"one value refused, narrow", 0, false, L"Host"},
+  };
+  for (const Case &c : cases) {
+    SetUp();
+    fake_inst::write_dsn_result = c.refuseName ? FALSE : TRUE;
+    fake_inst::refused_key = c.key;
+    dialog.user = [](hvl::AttrEntry *t) {
+      commit(t, hvl::ATTR_DSN, L"B ");
+      return 1;
+    };
+    BOOL result = c.wideFlag != 0
+                      ? hvl::ConfigDSN_Internal(kWindow, ODBC_CONFIG_DSN, kDriverW, L"DSN=A\0", 2)
+                      : hvl::ConfigDSN_Internal(kWindow, ODBC_CONFIG_DSN, "Halvern Generic ODBC",
+                                                "DSN=A\0", 0);
+    EXPECT_EQ(result, FALSE) << c.what;
+    std::vector<std::string> ops = fake_inst::ops();
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), "SQLRemoveDSNFromIni") +
+                  std::count(ops.begin(), ops.end(), "SQLRemoveDSNFromIniW"),
+              0)
+        << c.what;
+    std::vector<std::wstring> keys;
+    for (const auto &call : fake_inst::calls)
+      if (call.op == (c.wideFlag != 0 ? "SQLSetKeywordValueW" : "SQLSetKeywordValue"))
+        keys.push_back(call.args[1]);
+    if (c.refuseName) {
+      // Nothing can land under a name that was not stored, and the
+      // installer's own error is left for the caller.
+      EXPECT_TRUE(keys.empty()) << c.what;
+      EXPECT_TRUE(fake_inst::posted.empty()) << c.what;
+    } else {
+      // The values after the refused one are still stored, and the refusal
+      // is named.
+      auto host = std::find(keys.begin(), keys.end(), std::wstring(L"Host"));
+      ASSERT_NE(host, keys.end()) << c.what;
+      EXPECT_NE(host + 1, keys.end()) << c.what;
+      ASSERT_EQ(fake_inst::posted.size(), 1u) << c.what;
+      EXPECT_EQ(fake_inst::posted[0].first, unsigned{ODBC_ERROR_REQUEST_FAILED});
+      EXPECT_NE(fake_inst::posted[0].second.find("\"Host\""), std::string::npos) << c.what;
+    }
   }
 }
 

@@ -13,6 +13,8 @@ bool succeed_without_value = false;
 std::vector<Call> calls;
 unsigned mode = ODBC_BOTH_DSN;
 int remove_result = TRUE;
+int write_dsn_result = TRUE;
+std::wstring refused_key;
 std::vector<std::pair<unsigned, std::string>> posted;
 
 void reset() {
@@ -21,6 +23,8 @@ void reset() {
   calls.clear();
   mode = ODBC_BOTH_DSN;
   remove_result = TRUE;
+  write_dsn_result = TRUE;
+  refused_key.clear();
   posted.clear();
 }
 
@@ -88,22 +92,22 @@ BOOL SQLGetKeywordValueW(LPCWSTR dsn, LPCWSTR key, LPWSTR buffer, int size, int 
 
 BOOL SQLSetKeywordValue(LPCSTR dsn, LPCSTR key, LPCSTR value, int length) {
   log("SQLSetKeywordValue", {widen(dsn), widen(key), widen(value)}, length);
-  return TRUE;
+  return widen(key) == refused_key ? FALSE : TRUE;
 }
 
 BOOL SQLSetKeywordValueW(LPCWSTR dsn, LPCWSTR key, LPCWSTR value, int length) {
   log("SQLSetKeywordValueW", {str(dsn), str(key), str(value)}, length);
-  return TRUE;
+  return str(key) == refused_key ? FALSE : TRUE;
 }
 
 BOOL SQLWriteDSNToIni(LPCSTR dsn, LPCSTR driver) {
   log("SQLWriteDSNToIni", {widen(dsn), widen(driver)});
-  return TRUE;
+  return write_dsn_result;
 }
 
 BOOL SQLWriteDSNToIniW(LPCWSTR dsn, LPCWSTR driver) {
   log("SQLWriteDSNToIniW", {str(dsn), str(driver)});
-  return TRUE;
+  return write_dsn_result;
 }
 
 BOOL SQLRemoveDSNFromIni(LPCSTR dsn) {

@@ -23,8 +23,11 @@ extern std::map<std::wstring, std::map<std::wstring, std::wstring>> values;
 extern bool succeed_without_value;
 extern std::vector<Call> calls;
 extern unsigned mode;
-// Result of SQLRemoveDSNFromIni(W).
+// Result of SQLRemoveDSNFromIni(W), and of SQLWriteDSNToIni(W).
 extern int remove_result;
+extern int write_dsn_result;
+// SQLSetKeywordValue(W) refuses this key (FALSE) when it is not empty.
+extern std::wstring refused_key;
 // Errors posted through SQLPostInstallerError: code and message ("" for none).
 extern std::vector<std::pair<unsigned, std::string>> posted;
 
