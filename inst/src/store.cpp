@@ -26,6 +26,10 @@ namespace {
 // process does not drag an ever longer list of them along.
 constexpr std::size_t kMaxStorage = 256;
 
+// Symbolic links followed to find the file a write replaces, as many as the
+// kernel follows.
+constexpr int kMaxLinks = 40;
+
 struct FileId {
   dev_t dev = 0;
   ino_t ino = 0;
@@ -220,7 +224,9 @@ std::shared_ptr<Document> DocumentOf(int fd, const std::string &path, const stru
 }
 
 // The file a write has to replace: the target of a symbolic link, so that
-// the link survives.
+// the link survives. A link that leads nowhere is followed link by link to
+// the name it ends at, which is what to create; a chain too long to follow
+// is left as it is, and opening it then fails.
 std::string WriteTarget(const std::string &path) {
   struct stat st;
   if (Ops().Lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
@@ -228,16 +234,21 @@ std::string WriteTarget(const std::string &path) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) != nullptr)
     return resolved;
-  // A dangling link: its target is what to create.
-  char target[PATH_MAX];
-  ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-  if (n <= 0)
-    return path;
-  target[n] = 0;
-  if (target[0] == '/')
-    return target;
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1) + target;
+  std::string current = path;
+  for (int hops = 0; hops < kMaxLinks; ++hops) {
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(current.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+      return current;
+    target[n] = 0;
+    std::size_t slash = current.rfind('/');
+    current = target[0] == '/' || slash == std::string::npos
+                  ? std::string(target)
+                  : current.substr(0, slash + 1) + target;
+    if (Ops().Lstat(current, &st) != 0 || !S_ISLNK(st.st_mode))
+      return current;
+  }
+  return current;
 }
 
 std::string TempName(const std::string &path) {
@@ -366,7 +377,8 @@ bool Load(const std::string &path, DocPtr *doc, std::string *error) {
   }
   // Open first, then look at the open file: the identity and the content then
   // belong to the same file even when a writer renames a new one in between.
-  int fd = Ops().Open(path, O_RDONLY, 0);
+  // Not blocking: a pipe at the path must not hang the reader.
+  int fd = Ops().Open(path, O_RDONLY | O_NONBLOCK, 0);
   if (fd == -ENOENT || fd == -ENOTDIR)
     return true;
   if (fd < 0) {
@@ -380,6 +392,10 @@ bool Load(const std::string &path, DocPtr *doc, std::string *error) {
     *error = Describe("cannot examine", path, r);
     return false;
   }
+  // A pipe, a device or a folder holds no configuration: it reads as none
+  // (so /dev/null reads as an empty file), and writes refuse it.
+  if (!S_ISREG(st.st_mode))
+    return true;
   auto parsed = DocumentOf(fd, path, st, false, error);
   if (parsed == nullptr)
     return false;
@@ -456,7 +472,7 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   struct stat st;
   std::shared_ptr<Document> doc;
   for (;;) {
-    int fd = Ops().Open(target, O_RDONLY, 0);
+    int fd = Ops().Open(target, O_RDONLY | O_NONBLOCK, 0);
     if (fd == -ENOENT) {
       // Nothing to lock yet: find out on an empty document whether the edit
       // writes at all, so that removing what is not there creates nothing.
@@ -464,8 +480,17 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
       if (!edit(probe))
         return true;
       fd = Ops().Open(target, O_RDONLY | O_CREAT | O_EXCL, how == NewFile::kPrivate ? 0600 : 0666);
-      if (fd == -EEXIST)
+      if (fd == -EEXIST) {
+        // Another writer made the file meanwhile, and the next round reads
+        // it; but a link that still leads nowhere would send every round
+        // here again.
+        struct stat link;
+        if (Ops().Lstat(target, &link) == 0 && S_ISLNK(link.st_mode)) {
+          *error = Describe("cannot create", target, -ELOOP);
+          return false;
+        }
         continue;
+      }
       if (fd < 0) {
         *error = Describe("cannot create", target, fd);
         return false;
@@ -490,6 +515,12 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
     r = Ops().Fstat(fd, &st);
     if (r != 0) {
       *error = Describe("cannot examine", target, r);
+      return false;
+    }
+    // Replacing a pipe or a device (say /dev/null) with a file would break
+    // whatever else uses it.
+    if (!S_ISREG(st.st_mode)) {
+      *error = "cannot write " + target + ": not a regular file";
       return false;
     }
     if (Ops().Stat(target, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)

@@ -1,12 +1,14 @@
 // What the files survive: concurrent writers, killed writers, failing steps,
 // hostile input; and what readers see meanwhile.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -262,6 +264,56 @@ TEST_F(Survive, PermissionsAndLinks) {
   ASSERT_TRUE(SQLSetKeywordValue("linked", "Host", "b", -1));
   EXPECT_TRUE(std::filesystem::is_symlink(UserDsn()));
   EXPECT_EQ(Slurp(real), "[linked]\nHost=b\n");
+}
+
+// Links that lead nowhere and paths that are no file: each write ends, in a
+// child that an alarm stops should it hang, and nothing is replaced.
+TEST_F(Survive, DanglingLinkChainsLoopsAndPipes) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char *what;
+    std::function<void()> make;  // prepares UserDsn()
+    int written;                 // what the write returns
+    std::function<void()> after; // checks what is left
+  } cases[] = {
+      {"a chain of links to a missing file creates it",
+       [&] {
+         fs::create_symlink(root_ + "/b", UserDsn());
+         fs::create_symlink(root_ + "/c", root_ + "/b");
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Slurp(root_ + "/c"), "[S]\nk=v\n");
+         EXPECT_TRUE(fs::is_symlink(UserDsn()) && fs::is_symlink(root_ + "/b"));
+       }},
+      {"a loop of links fails", [&] {
+         fs::create_symlink(root_ + "/loop", UserDsn());
+         fs::create_symlink(UserDsn(), root_ + "/loop");
+       },
+       0, [&] { EXPECT_TRUE(fs::is_symlink(UserDsn())); }},
+      {"a pipe reads as empty and is not replaced",
+       [&] { ASSERT_EQ(mkfifo(UserDsn().c_str(), 0600), 0); }, 0,
+       [&] { EXPECT_TRUE(fs::is_fifo(UserDsn())); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(UserDsn());
+    fs::remove(root_ + "/b");
+    fs::remove(root_ + "/c");
+    fs::remove(root_ + "/loop");
+    c.make();
+    pid_t kid = Spawn([] {
+      alarm(10);
+      SQLSetConfigMode(ODBC_USER_DSN);
+      char value[16] = "x";
+      if (SQLGetPrivateProfileString("S", "k", "none", value, sizeof value, "odbc.ini") != 4 ||
+          std::strcmp(value, "none") != 0)
+        return 10;
+      return SQLWritePrivateProfileString("S", "k", "v", "odbc.ini") ? 1 : 0;
+    });
+    EXPECT_EQ(Wait(kid), c.written);
+    c.after();
+  }
 }
 
 TEST_F(Survive, OwnerIsKeptByAPrivilegedWriter) {
