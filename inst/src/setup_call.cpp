@@ -96,10 +96,16 @@ bool NarrowList(const wchar_t *list, std::string *out) {
 // Runs a ConfigDSN call in the configuration its request names: system for
 // 4-6 (passed on as 1-3), else the one the caller set, the user's in mode
 // both. The mode is "both" again afterwards, whatever happened.
+// Puts the mode back to ODBC_BOTH_DSN when a data source request ends, on
+// every path.
+struct BothModesAgain {
+  BothModesAgain() = default;
+  BothModesAgain(const BothModesAgain &) = delete;
+  BothModesAgain &operator=(const BothModesAgain &) = delete;
+  ~BothModesAgain() { SetMode(ODBC_BOTH_DSN); }
+};
+
 template <typename Call> BOOL InScope(WORD request, Call call) {
-  struct Restore {
-    ~Restore() { SetMode(ODBC_BOTH_DSN); }
-  } restore;
   if (request >= ODBC_ADD_SYS_DSN) {
     SetMode(ODBC_SYSTEM_DSN);
     request = static_cast<WORD>(request - 3);
@@ -148,6 +154,7 @@ extern "C" {
 
 BOOL SQLConfigDataSource(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes) {
   return Guard<BOOL>(FALSE, [&] {
+    BothModesAgain restore;
     ClearErrors();
     if (!CheckDsnRequest(request, driver != nullptr && *driver != 0))
       return FALSE;
@@ -173,6 +180,7 @@ BOOL SQLConfigDataSource(HWND parent, WORD request, LPCSTR driver, LPCSTR attrib
 
 BOOL SQLConfigDataSourceW(HWND parent, WORD request, LPCWSTR driver, LPCWSTR attributes) {
   return Guard<BOOL>(FALSE, [&] {
+    BothModesAgain restore;
     ClearErrors();
     if (!CheckDsnRequest(request, driver != nullptr && *driver != 0))
       return FALSE;

@@ -112,10 +112,11 @@ TEST_F(Config, Failures) {
     SQLSetConfigMode(ODBC_SYSTEM_DSN);
     EXPECT_FALSE(SQLConfigDataSource(nullptr, c.request, c.driver, c.attributes));
     EXPECT_EQ(FirstError(), c.code) << c.request << " " << (c.driver ? c.driver : "<null>");
+    // Back to both, however early the call failed.
+    UWORD mode = 99;
+    SQLGetConfigMode(&mode);
+    EXPECT_EQ(mode, ODBC_BOTH_DSN) << c.request << " " << (c.driver ? c.driver : "<null>");
   }
-  UWORD mode = 99;
-  SQLGetConfigMode(&mode);
-  EXPECT_EQ(mode, ODBC_BOTH_DSN);  // also after a refusal by the setup library
   EXPECT_FALSE(SQLConfigDriver(nullptr, 101, "Narrow", nullptr, nullptr, 0, nullptr));
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_INVALID_REQUEST_TYPE));
   EXPECT_FALSE(SQLConfigDriver(nullptr, ODBC_REMOVE_DRIVER, "Broken", nullptr, nullptr, 0, nullptr));
