@@ -169,19 +169,23 @@ bool readDataSourceValue(Scope scope, const char *section, const char *key, std:
   return !value.empty();
 }
 
-// The names listed in "ODBC Data Sources" of one configuration. The buffer
-// grows until the list fits, so that no name is silently left out.
+// The names listed in "ODBC Data Sources" of one configuration. The
+// installer library lists whole names only and stops before the first one
+// that does not fit, whatever room is left; so the buffer grows until a
+// larger one adds nothing, and no name is silently left out.
 std::vector<std::string> listDataSources(Scope scope) {
   std::vector<char> buffer(32000);
+  int last = -1;
   for (;;) {
     std::fill(buffer.begin(), buffer.end(), '\0');
     SQLSetConfigMode(modeOf(scope));
     int n = SQLGetPrivateProfileString(kDataSources, nullptr, "", buffer.data(),
                                        static_cast<int>(buffer.size()), "odbc.ini");
-    if (n < 0 || static_cast<std::size_t>(n) + 2 < buffer.size() || buffer.size() >= (1u << 26)) {
+    if (n <= 0 || n == last || buffer.size() >= (1u << 26)) {
       return splitList(buffer.data(), buffer.size());
     }
-    buffer.resize(buffer.size() * 4);
+    last = n;
+    buffer.resize(buffer.size() * 2);
   }
 }
 

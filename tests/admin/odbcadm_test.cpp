@@ -64,6 +64,25 @@ TEST_F(Odbcadm, ListsDataSourcesAndDrivers) {
   }
 }
 
+TEST_F(Odbcadm, ListsEveryDataSourceOfALongList) {
+  // More names than the first buffer holds: none may be left out.
+  constexpr int kSources = 1200;
+  std::string text = "[ODBC Data Sources]\n";
+  for (int i = 0; i < kSources; ++i) {
+    text += "source_" + std::string(24, 'x') + std::to_string(10000 + i) + " = Fake Driver\n";
+  }
+  blackbox::writeFile(box.userDsn(), text);
+  blackbox::Run r = run({"list", "--user"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::size_t lines = 0;
+  for (char ch : r.out) {
+    lines += ch == '\n';
+  }
+  EXPECT_EQ(lines, std::size_t{kSources});
+  EXPECT_NE(r.out.find("source_" + std::string(24, 'x') + std::to_string(10000 + kSources - 1)),
+            std::string::npos);
+}
+
 TEST_F(Odbcadm, HandsRequestsToTheDriversSetupLibrary) {
   struct Case {
     const char *why;
