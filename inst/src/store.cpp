@@ -472,14 +472,16 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
   struct stat st;
   std::shared_ptr<Document> doc;
   for (;;) {
-    int fd = Ops().Open(target, O_RDONLY | O_NONBLOCK, 0);
+    // Opened for writing, though only read and locked: a file that its
+    // permissions keep the caller from writing is refused, not replaced.
+    int fd = Ops().Open(target, O_RDWR | O_NONBLOCK, 0);
     if (fd == -ENOENT) {
       // Nothing to lock yet: find out on an empty document whether the edit
       // writes at all, so that removing what is not there creates nothing.
       Document probe;
       if (!edit(probe))
         return true;
-      fd = Ops().Open(target, O_RDONLY | O_CREAT | O_EXCL, how == NewFile::kPrivate ? 0600 : 0666);
+      fd = Ops().Open(target, O_RDWR | O_CREAT | O_EXCL, how == NewFile::kPrivate ? 0600 : 0666);
       if (fd == -EEXIST) {
         // Another writer made the file meanwhile, and the next round reads
         // it; but a link that still leads nowhere would send every round

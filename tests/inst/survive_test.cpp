@@ -329,7 +329,7 @@ TEST_F(Survive, OwnerIsKeptByAPrivilegedWriter) {
   EXPECT_EQ(st.st_gid, 5678u);
 }
 
-TEST_F(Survive, UnwritableFolderFailsCleanly) {
+TEST_F(Survive, UnwritableFolderOrFileFailsCleanly) {
   if (getuid() == 0)
     GTEST_SKIP() << "root writes anywhere";
   Put(SystemDsn(), "[s]\nHost=a\n");
@@ -339,6 +339,13 @@ TEST_F(Survive, UnwritableFolderFailsCleanly) {
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_WRITING_SYSINFO_FAILED));
   chmod((root_ + "/etc").c_str(), 0755);
   EXPECT_EQ(Slurp(SystemDsn()), "[s]\nHost=a\n");
+
+  // A file made read-only is not replaced, though its folder is writable.
+  chmod(SystemDsn().c_str(), 0444);
+  EXPECT_FALSE(SQLSetKeywordValue("s", "Host", "b", -1));
+  EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_WRITING_SYSINFO_FAILED));
+  EXPECT_EQ(Slurp(SystemDsn()), "[s]\nHost=a\n");
+  EXPECT_EQ(ModeOf(SystemDsn()), 0444u);
 }
 
 // Fails the named step once, on the call that matches.
