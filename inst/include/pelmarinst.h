@@ -43,7 +43,13 @@
  *     the lock dies with its holder. The new content goes to a temporary file
  *     in the same folder, is synced, and renamed over the old file: a reader,
  *     or a writer killed at any moment, sees the old file or the new one.
- *     A write through a symbolic link replaces the link's target.
+ *     A write through a symbolic link replaces the link's target (at the end
+ *     of a chain of links, also one that leads to no file yet).
+ *   - A write needs the right to write the file itself, not only its folder:
+ *     a read-only file is refused, never replaced. A pipe, a device or a
+ *     folder at a file's path reads as no file, and writes refuse it. In mode
+ *     both, a file that is there but cannot be read stops a write that would
+ *     otherwise pass over it to the next file.
  *   - A new user odbc.ini is created readable and writable by its owner only
  *     (it may hold passwords); other new files get 0666 less the umask. An
  *     existing file keeps its permissions, and its owner and group where the

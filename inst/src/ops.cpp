@@ -34,6 +34,19 @@ bool Write(const File &file, const std::function<bool(Document &)> &edit, DWORD 
   return false;
 }
 
+// For finding the file a write goes to: false when the file is there but
+// cannot be read (an error is posted). The write is then aimed at that file
+// and fails there, rather than landing in the next file of the mode, where
+// the file that could not be read would still override it.
+bool Readable(const File &file, DocPtr *doc) {
+  doc->reset();
+  std::string error;
+  if (Load(file.path, doc, &error))
+    return true;
+  PostError(ODBC_ERROR_GENERAL_ERR, error);
+  return false;
+}
+
 // The file a write of key in section goes to: in mode both the first file
 // that has the key in that section, else the first that has the section,
 // else the user's; in the other modes the mode's own file.
@@ -41,21 +54,25 @@ File TargetOf(Config config, std::string_view section, std::optional<std::string
   std::vector<File> files = FilesOf(config, Mode());
   if (files.size() == 1)
     return files.front();
+  DocPtr doc;
   if (key)
     for (const File &f : files)
-      if (DocPtr doc = Read(f); doc && doc->HasKey(section, *key))
+      if (!Readable(f, &doc) || (doc && doc->HasKey(section, *key)))
         return f;
   for (const File &f : files)
-    if (DocPtr doc = Read(f); doc && doc->HasSection(section))
+    if (!Readable(f, &doc) || (doc && doc->HasSection(section)))
       return f;
   return files.front();
 }
 
-// The first file of the mode whose document satisfies has, or none.
+// The first file of the mode whose document satisfies has, or none; or the
+// first that cannot be read (see Readable).
 std::optional<File> FirstWith(Config config, const std::function<bool(const Document &)> &has) {
-  for (const File &f : FilesOf(config, Mode()))
-    if (DocPtr doc = Read(f); doc && has(*doc))
+  for (const File &f : FilesOf(config, Mode())) {
+    DocPtr doc;
+    if (!Readable(f, &doc) || (doc && has(*doc)))
       return f;
+  }
   return std::nullopt;
 }
 

@@ -346,6 +346,17 @@ TEST_F(Survive, UnwritableFolderOrFileFailsCleanly) {
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_WRITING_SYSINFO_FAILED));
   EXPECT_EQ(Slurp(SystemDsn()), "[s]\nHost=a\n");
   EXPECT_EQ(ModeOf(SystemDsn()), 0444u);
+
+  // In mode both, a user file that cannot be read stops the write: it does
+  // not land in the system file, under the user's entry that still counts.
+  chmod(SystemDsn().c_str(), 0644);
+  Put(UserDsn(), "[s]\nHost=user\n");
+  chmod(UserDsn().c_str(), 0);
+  SQLSetConfigMode(ODBC_BOTH_DSN);
+  EXPECT_FALSE(SQLSetKeywordValue("s", "Host", "b", -1));
+  EXPECT_FALSE(SQLWritePrivateProfileString("s", "Host", "b", "odbc.ini"));
+  EXPECT_EQ(Slurp(SystemDsn()), "[s]\nHost=a\n");
+  chmod(UserDsn().c_str(), 0600);
 }
 
 // Fails the named step once, on the call that matches.
