@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <unordered_set>
 
 namespace pinst {
@@ -327,7 +328,8 @@ bool InstallDriver(const std::vector<std::string> &list, const std::optional<std
                     count = d.Get(name, "UsageCount", &old) ? ParseCount(old, 1)
                             : d.HasSection(name)            ? 1
                                                             : 0;
-                    ++count;
+                    if (count < std::numeric_limits<DWORD>::max())
+                      ++count; // else it stays at the most it can count
                     d.Set(kDriversSection, name, "Installed");
                     for (const auto &[k, v] : pairs)
                       d.Set(name, k, v);

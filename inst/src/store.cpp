@@ -271,8 +271,22 @@ void RemoveStaleTemps(const std::string &path) {
   DIR *d = ::opendir(dir.c_str());
   if (d == nullptr)
     return;
+  // Only names that TempName makes: the prefix, then digits, a dot, digits.
+  // A user's own ".odbc.ini.tmp-backup" is left alone.
+  auto made_here = [&](const char *name) {
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0)
+      return false;
+    const char *p = name + prefix.size();
+    auto digits = [&p] {
+      const char *start = p;
+      while (*p >= '0' && *p <= '9')
+        ++p;
+      return p != start;
+    };
+    return digits() && *p++ == '.' && digits() && *p == 0;
+  };
   while (const struct dirent *e = ::readdir(d))
-    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+    if (made_here(e->d_name))
       Ops().Unlink(dir + "/" + e->d_name);
   ::closedir(d);
 }

@@ -191,6 +191,15 @@ TEST_F(Api, DriversCountInstallsAndRemoveTheirDataSources) {
   EXPECT_TRUE(SQLInstallDriverEx(list, nullptr, path, sizeof path, nullptr,
                                  ODBC_INSTALL_INQUIRY, &count));
   EXPECT_EQ(count, 2u);
+  // A count at the most it can hold stays there rather than wrapping to 0.
+  Put(SystemDrivers(), "[Drv]\nDriver=/opt/drv/lib/drv.so\nUsageCount=4294967295\n");
+  ASSERT_TRUE(SQLInstallDriverEx(list, nullptr, path, sizeof path, nullptr,
+                                 ODBC_INSTALL_COMPLETE, &count));
+  EXPECT_EQ(count, 4294967295u);
+  ASSERT_TRUE(SQLRemoveDriver("Drv", FALSE, &count));
+  EXPECT_EQ(count, 4294967294u);
+  Put(SystemDrivers(), "[ODBC Drivers]\nDrv=Installed\n\n[Drv]\n"
+                       "Driver=/opt/drv/lib/drv.so\nSetup=/opt/drv/setup.so\nUsageCount=2\n");
   EXPECT_FALSE(SQLInstallDriverEx("Bad\0NoEquals\0", nullptr, path, sizeof path, nullptr,
                                   ODBC_INSTALL_COMPLETE, &count));
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_INVALID_KEYWORD_VALUE));

@@ -316,6 +316,20 @@ TEST_F(Survive, DanglingLinkChainsLoopsAndPipes) {
   }
 }
 
+TEST_F(Survive, AWriteRemovesOnlyTheTemporaryFilesThatWritersMake) {
+  Put(SystemDsn(), "[s]\nHost=a\n");
+  std::string etc = root_ + "/etc/";
+  const char *own[] = {".odbc.ini.tmp-backup", ".odbc.ini.tmp12", ".odbc.ini.tmp1.2x"};
+  Put(etc + ".odbc.ini.tmp4242.7", "left by a killed writer");
+  for (const char *name : own)
+    Put(etc + name, "the user's own");
+  SQLSetConfigMode(ODBC_SYSTEM_DSN);
+  ASSERT_TRUE(SQLSetKeywordValue("s", "Host", "b", -1));
+  EXPECT_FALSE(std::filesystem::exists(etc + ".odbc.ini.tmp4242.7"));
+  for (const char *name : own)
+    EXPECT_EQ(Slurp(etc + name), "the user's own") << name;
+}
+
 TEST_F(Survive, OwnerIsKeptByAPrivilegedWriter) {
   if (getuid() != 0)
     GTEST_SKIP() << "needs root to own files as someone else";
