@@ -59,11 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Check(e.RemoveKey(s, first));
         Check(!e.HasKey(s, first));
       } else {
-        e.Set(s, first, "changed");
+        e.SetExisting(s, first, "changed");
       }
     }
   }
   e.Set("Fuzz Section", "Key", "Value");
+  // Makes no section up.
+  Check(e.HasSection("Fuzz Absent") || !e.SetExisting("Fuzz Absent", "Key", "Value"));
   if (sections.size() > 4) {
     Check(e.RemoveSection(sections[4]));
     Check(!e.HasSection(sections[4]));

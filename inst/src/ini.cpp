@@ -421,6 +421,16 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
   return changed;
 }
 
+bool Document::SetExisting(std::string_view section, std::string_view key,
+                           std::string_view value) {
+  if (!HasSection(section))
+    return false;
+  bool changed = SetEntry(section, key, value);
+  if (changed)
+    Log(Edit::kSetExisting, section, key, value);
+  return changed;
+}
+
 bool Document::RemoveKey(std::string_view section, std::string_view key) {
   bool changed = RemoveEntries(section, key);
   if (changed)
@@ -439,6 +449,8 @@ bool Document::Apply(const Edit &edit) {
   switch (edit.kind) {
   case Edit::kSet:
     return Set(edit.section, edit.key, edit.value);
+  case Edit::kSetExisting:
+    return SetExisting(edit.section, edit.key, edit.value);
   case Edit::kRemoveKey:
     return RemoveKey(edit.section, edit.key);
   case Edit::kRemoveSection:

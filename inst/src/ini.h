@@ -80,6 +80,8 @@ class Document {
   // the value ("Key = "), or adds "key=value" after the section's last entry,
   // or adds the section at the end of the file.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
+  // As Set, in a section that is there; with none, nothing changes.
+  bool SetExisting(std::string_view section, std::string_view key, std::string_view value);
   // Removes every entry of the key in the section.
   bool RemoveKey(std::string_view section, std::string_view key);
   // Removes every section of that name with its entries; comments and blank
@@ -93,7 +95,7 @@ class Document {
   // One of the edits above with its arguments, as the store replays a batch
   // of writes on the file as it is when the batch is committed.
   struct Edit {
-    enum Kind : std::uint8_t { kSet, kRemoveKey, kRemoveSection };
+    enum Kind : std::uint8_t { kSet, kSetExisting, kRemoveKey, kRemoveSection };
     Kind kind = kSet;
     std::string section, key, value;
   };

@@ -267,9 +267,10 @@ bool SetKeyword(std::string_view dsn, std::string_view key, std::string_view val
   if (where &&
       !Write(*where,
              [&](Document &d) {
-               // Removed by another process since it was found.
+               // Removed by another process since it was found. In a batch
+               // this is asked again when the batch is committed.
                missing = !d.HasSection(dsn);
-               return !missing && d.Set(dsn, key, value);
+               return !missing && d.SetExisting(dsn, key, value);
              },
              ODBC_ERROR_WRITING_SYSINFO_FAILED))
     return false;

@@ -83,6 +83,19 @@ TEST_F(Batch, CommitKeepsWhatAnotherProcessWroteMeanwhile) {
   EXPECT_EQ(Value("d", "Driver"), "Drv");
 }
 
+TEST_F(Batch, CommitDoesNotBringBackADataSourceRemovedMeanwhile) {
+  Put(UserDsn(), kBefore);
+  ASSERT_TRUE(SQLWriteDSNToIni("gone", "Drv"));
+  ASSERT_TRUE(pelmarinst_begin_writes());
+  ASSERT_TRUE(SQLSetKeywordValue("gone", "Host", "from-batch", -1));
+  pid_t kid = Spawn([] {
+    return pelmarinst_abort_writes() && SQLRemoveDSNFromIni("gone") ? 0 : 1;
+  });
+  ASSERT_EQ(Wait(kid), 0);
+  ASSERT_TRUE(pelmarinst_commit_writes());
+  EXPECT_EQ(Slurp(UserDsn()).find("gone"), std::string::npos) << Slurp(UserDsn());
+}
+
 TEST_F(Batch, AbortWritesNothingAndCallsOutOfOrderFail) {
   EXPECT_FALSE(pelmarinst_commit_writes());
   EXPECT_EQ(FirstError(), static_cast<DWORD>(ODBC_ERROR_INVALID_PARAM_SEQUENCE));
