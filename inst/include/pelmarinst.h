@@ -326,11 +326,12 @@ PELMARINST_API BOOL SQLConfigDriverW(HWND parent, WORD request, LPCWSTR driver, 
  * batch's changes of that file again, in order, on the file as it is then, so
  * that entries other processes wrote meanwhile are kept; where both set the
  * same key, the batch's value wins (a value the batch computed from what it
- * read, such as a usage count, is written as computed). TRUE when every file
- * was written; FALSE with ODBC_ERROR_WRITING_SYSINFO_FAILED (the first file
- * that failed, and why): each file is then either written whole or left as it
- * was. FALSE with ODBC_ERROR_INVALID_PARAM_SEQUENCE when no batch is open.
- * The batch ends in every case.
+ * read, such as a usage count, is written as computed). A SQLSetKeywordValue
+ * of the batch is made again only if its data source is still there. TRUE
+ * when every file was written; FALSE with ODBC_ERROR_WRITING_SYSINFO_FAILED
+ * (the first file that failed, and why): each file is then either written
+ * whole or left as it was. FALSE with ODBC_ERROR_INVALID_PARAM_SEQUENCE when
+ * no batch is open. The batch ends in every case.
  *
  * pelmarinst_abort_writes: TRUE; forgets the thread's open batch, if any,
  * without writing. A thread that ends with a batch open forgets it likewise.
