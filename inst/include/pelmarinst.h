@@ -290,7 +290,8 @@ PELMARINST_API BOOL SQLGetInstalledDriversW(LPWSTR buffer, WORD bufferMax, WORD 
  * user's when that is ODBC_BOTH_DSN. The mode is ODBC_BOTH_DSN again when the
  * call returns, whatever happened.
  * SQLConfigDriver(W): requests 1 to 100 are passed on as they are, in the
- * caller's mode.
+ * caller's mode. *messageLength gets the whole message's length in the
+ * caller's units, also when the message is cut to the caller's buffer.
  * Both return the setup library's result. FALSE with
  * ODBC_ERROR_INVALID_REQUEST_TYPE for another request,
  * ODBC_ERROR_INVALID_NAME for a null or empty driver,

@@ -223,28 +223,30 @@ BOOL SQLConfigDriver(HWND parent, WORD request, LPCSTR driver, LPCSTR args, LPST
       ok = fn(parent, request, driver, args, message, messageMax, messageLength);
     } else {
       auto fnw = Symbol<ConfigDriverWFn>(lib, "ConfigDriverW");
-      if (fnw == nullptr)
-        {
+      if (fnw == nullptr) {
         MissingEntry("ConfigDriver");
         return FALSE;
       }
       std::wstring d, a;
       if (!Widen(driver, &d) || (args != nullptr && !WidenList(args, &a)))
         return FALSE;
-      std::wstring msg(messageMax + 1u, L'\0');
+      // The whole message, as long as a length can say, so that the length
+      // given back is the whole message's even where the caller's buffer cuts
+      // it (or the caller gave none).
+      std::wstring msg(0x10000u, L'\0');
       WORD got = 0;
-      ok = fnw(parent, request, d.c_str(), args != nullptr ? a.c_str() : nullptr,
-               message != nullptr ? msg.data() : nullptr, messageMax, &got);
+      ok = fnw(parent, request, d.c_str(), args != nullptr ? a.c_str() : nullptr, msg.data(),
+               0xFFFF, &got);
+      std::string text;
+      msg.resize(std::wcslen(msg.c_str()));
+      WideToUtf8(msg.c_str(), msg.size(), &text);
       if (message != nullptr && messageMax > 0) {
-        std::string text;
-        msg.resize(std::wcslen(msg.c_str()));
-        WideToUtf8(msg.c_str(), msg.size(), &text);
         std::size_t n = CutUtf8(text, messageMax - 1u);
         std::memcpy(message, text.data(), n);
         message[n] = 0;
-        if (messageLength != nullptr)
-          *messageLength = static_cast<WORD>(text.size() > 0xFFFF ? 0xFFFF : text.size());
       }
+      if (messageLength != nullptr)
+        *messageLength = static_cast<WORD>(text.size() > 0xFFFF ? 0xFFFF : text.size());
     }
     if (!ok && ErrorCount() == 0)
       PostError(ODBC_ERROR_REQUEST_FAILED, "the setup library refused the request");
@@ -271,28 +273,26 @@ BOOL SQLConfigDriverW(HWND parent, WORD request, LPCWSTR driver, LPCWSTR args, L
       ok = fnw(parent, request, driver, args, message, messageMax, messageLength);
     } else {
       auto fn = Symbol<ConfigDriverFn>(lib, "ConfigDriver");
-      if (fn == nullptr)
-        {
+      if (fn == nullptr) {
         MissingEntry("ConfigDriverW");
         return FALSE;
       }
       std::string a;
       if (args != nullptr && !NarrowList(args, &a))
         return FALSE;
-      // Room for every wide character as four bytes, cut to fit afterwards.
-      std::string msg(messageMax * 4u + 1u, '\0');
+      // As in SQLConfigDriver: the whole message, whatever the caller's room.
+      std::string msg(0x10000u, '\0');
       WORD got = 0;
-      ok = fn(parent, request, d.c_str(), args != nullptr ? a.c_str() : nullptr,
-              message != nullptr ? msg.data() : nullptr,
-              static_cast<WORD>(std::min<unsigned>(msg.size(), 0xFFFFu)), &got);
+      ok = fn(parent, request, d.c_str(), args != nullptr ? a.c_str() : nullptr, msg.data(),
+              0xFFFF, &got);
+      std::wstring text = Utf8ToWideLossy(msg.c_str());
       if (message != nullptr && messageMax > 0) {
-        std::wstring text = Utf8ToWideLossy(msg.c_str());
         std::size_t n = std::min<std::size_t>(text.size(), messageMax - 1u);
         std::wmemcpy(message, text.data(), n);
         message[n] = 0;
-        if (messageLength != nullptr)
-          *messageLength = static_cast<WORD>(text.size() > 0xFFFF ? 0xFFFF : text.size());
       }
+      if (messageLength != nullptr)
+        *messageLength = static_cast<WORD>(text.size() > 0xFFFF ? 0xFFFF : text.size());
     }
     if (!ok && ErrorCount() == 0)
       PostError(ODBC_ERROR_REQUEST_FAILED, "the setup library refused the request");

@@ -89,6 +89,23 @@ TEST_F(Config, EachFormFallsBackToTheOther) {
   ASSERT_TRUE(SQLConfigDriverW(nullptr, ODBC_INSTALL_DRIVER, L"Narrow", L"a=1\0", wmsg, 8, &len));
   EXPECT_STREQ(wmsg, L"narrow ");  // cut to the wide buffer
   EXPECT_EQ(Last(FAKE_NARROW_PATH).attributes, "a=1");
+
+  // The length given back is the whole message's, in the caller's units,
+  // whatever room the caller gave for it.
+  struct {
+    char *buffer;
+    WORD size;
+  } rooms[] = {{msg, sizeof msg}, {msg, 6}, {nullptr, 0}};
+  for (const auto &r : rooms) {
+    len = 0;
+    ASSERT_TRUE(SQLConfigDriver(nullptr, ODBC_CONFIG_DRIVER, "Wide", "k=v\0", r.buffer, r.size,
+                                &len));
+    EXPECT_EQ(len, 16) << r.size;  // "wide says h\u00e9llo" in UTF-8 bytes
+    len = 0;
+    ASSERT_TRUE(SQLConfigDriverW(nullptr, ODBC_CONFIG_DRIVER, L"Narrow", L"a=1\0",
+                                 r.buffer != nullptr ? wmsg : nullptr, r.size != 0 ? 8 : 0, &len));
+    EXPECT_EQ(len, 17) << r.size;  // "narrow says h\u00e9llo" in wide characters
+  }
 }
 
 TEST_F(Config, Failures) {
