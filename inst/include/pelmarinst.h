@@ -52,8 +52,9 @@
  *     otherwise pass over it to the next file.
  *   - A new user odbc.ini is created readable and writable by its owner only
  *     (it may hold passwords); other new files get 0666 less the umask. An
- *     existing file keeps its permissions, and its owner and group where the
- *     process may set them.
+ *     existing file keeps its permissions (its access control list and other
+ *     extended attributes too), and its owner and group where the process
+ *     may set them.
  *   - Reads never create a file, nor does removing what is not there. A parsed
  *     file is kept in memory while its identity, size and times are unchanged;
  *     every call checks them, so a change by another process is seen by the

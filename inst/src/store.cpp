@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <time.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "common.h"
 #include "fileops.h"
@@ -289,6 +291,34 @@ void RemoveStaleTemps(const std::string &path) {
     if (made_here(e->d_name))
       Ops().Unlink(dir + "/" + e->d_name);
   ::closedir(d);
+}
+
+// Gives the new file the old one's extended attributes: its POSIX access
+// control list above all, whose mask the mode's group bits stand for, so
+// that without it the group could get rights that the list withheld; and
+// labels and user attributes, as far as the writer may set them. 0, or the
+// error that kept the access control list from being copied.
+int CopyAttributes(int from, int to) {
+  ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size <= 0)
+    return 0; // none, or a file system without them
+  std::vector<char> names(static_cast<std::size_t>(size));
+  size = ::flistxattr(from, names.data(), names.size());
+  if (size < 0)
+    return 0;
+  for (const char *name = names.data(); name < names.data() + size;
+       name += std::strlen(name) + 1) {
+    bool acl = std::strcmp(name, "system.posix_acl_access") == 0;
+    ssize_t length = ::fgetxattr(from, name, nullptr, 0);
+    std::vector<char> value(length > 0 ? static_cast<std::size_t>(length) : 0);
+    if (length >= 0)
+      length = ::fgetxattr(from, name, value.data(), value.size());
+    if (length < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+      if (acl)
+        return -errno;
+    }
+  }
+  return 0;
 }
 
 class Fd {
@@ -587,6 +617,9 @@ bool Update(const std::string &path, NewFile how, const std::function<bool(Docum
     if (Ops().Fchown(tfd, st.st_uid, st.st_gid) != 0)
       Ops().Fchown(tfd, static_cast<uid_t>(-1), st.st_gid);
   }
+  r = CopyAttributes(file.get(), tfd);
+  if (r != 0)
+    return failTemp("cannot keep the access control list of", r);
   std::string writeError;
   if (!WriteDocument(tfd, *doc, temp, &writeError)) {
     Ops().Unlink(temp);

@@ -2,10 +2,12 @@
 // hostile input; and what readers see meanwhile.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <time.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -328,6 +330,40 @@ TEST_F(Survive, AWriteRemovesOnlyTheTemporaryFilesThatWritersMake) {
   EXPECT_FALSE(std::filesystem::exists(etc + ".odbc.ini.tmp4242.7"));
   for (const char *name : own)
     EXPECT_EQ(Slurp(etc + name), "the user's own") << name;
+}
+
+// The access control list (and other extended attributes) of a file go over
+// to the file that replaces it: the mode's group bits are then the list's
+// mask, and without the list they would let the owning group write.
+TEST_F(Survive, AccessControlListAndAttributesSurviveARewrite) {
+  Put(SystemDsn(), "[s]\nHost=a\n");
+  chmod(SystemDsn().c_str(), 0644);
+  // version 2; entries of tag, permissions and id: the owner rw, user 65534
+  // rw, the owning group r, mask rw, others r.
+  const std::uint32_t none = 0xFFFFFFFFu;
+  struct Entry {
+    std::uint16_t tag, perm;
+    std::uint32_t id;
+  };
+  const Entry entries[] = {{0x01, 6, none}, {0x02, 6, 65534}, {0x04, 4, none},
+                           {0x10, 6, none}, {0x20, 4, none}};
+  std::string acl(4, '\0');
+  acl[0] = 2;
+  for (const Entry &e : entries)
+    acl.append(reinterpret_cast<const char *>(&e), sizeof e);
+  if (setxattr(SystemDsn().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+      setxattr(SystemDsn().c_str(), "user.note", "kept", 4, 0) != 0)
+    GTEST_SKIP() << "no access control lists or user attributes here: " << std::strerror(errno);
+  SQLSetConfigMode(ODBC_SYSTEM_DSN);
+  ASSERT_TRUE(SQLSetKeywordValue("s", "Host", "b", -1));
+  EXPECT_EQ(Slurp(SystemDsn()), "[s]\nHost=b\n");
+  auto attribute = [&](const char *name) {
+    char value[256];
+    ssize_t n = getxattr(SystemDsn().c_str(), name, value, sizeof value);
+    return n < 0 ? std::string("<none>") : std::string(value, static_cast<std::size_t>(n));
+  };
+  EXPECT_EQ(attribute("system.posix_acl_access"), acl);
+  EXPECT_EQ(attribute("user.note"), "kept");
 }
 
 TEST_F(Survive, OwnerIsKeptByAPrivilegedWriter) {
