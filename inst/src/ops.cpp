@@ -15,15 +15,23 @@ bool IsListSection(std::string_view section) {
   return SameName(section, kDataSourcesSection) || SameName(section, kDriversSection);
 }
 
-// The parsed file, or null when it is absent or unreadable (then with an
-// error posted, and read as absent).
+// The parsed file into *doc, null when it is absent. False when the file is
+// there but cannot be read (an error is posted, and *doc is null). Finding
+// the file a write goes to stops there: the write is aimed at that file and
+// fails, rather than landing in the next file of the mode, where the file
+// that could not be read would still override it.
+bool Readable(const File &file, DocPtr *doc) {
+  std::string error;
+  if (Load(file.path, doc, &error))
+    return true;
+  PostError(ODBC_ERROR_GENERAL_ERR, error);
+  return false;
+}
+
+// The parsed file, or null when it is absent or unreadable (read as absent).
 DocPtr Read(const File &file) {
   DocPtr doc;
-  std::string error;
-  if (!Load(file.path, &doc, &error)) {
-    PostError(ODBC_ERROR_GENERAL_ERR, error);
-    return nullptr;
-  }
+  Readable(file, &doc);
   return doc;
 }
 
@@ -32,19 +40,6 @@ bool Write(const File &file, const std::function<bool(Document &)> &edit, DWORD 
   if (Update(file.path, file.how, edit, &error))
     return true;
   PostError(code, error);
-  return false;
-}
-
-// For finding the file a write goes to: false when the file is there but
-// cannot be read (an error is posted). The write is then aimed at that file
-// and fails there, rather than landing in the next file of the mode, where
-// the file that could not be read would still override it.
-bool Readable(const File &file, DocPtr *doc) {
-  doc->reset();
-  std::string error;
-  if (Load(file.path, doc, &error))
-    return true;
-  PostError(ODBC_ERROR_GENERAL_ERR, error);
   return false;
 }
 

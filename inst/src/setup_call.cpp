@@ -93,11 +93,8 @@ bool NarrowList(const wchar_t *list, std::string *out) {
   return true;
 }
 
-// Runs a ConfigDSN call in the configuration its request names: system for
-// 4-6 (passed on as 1-3), else the one the caller set, the user's in mode
-// both. The mode is "both" again afterwards, whatever happened.
 // Puts the mode back to ODBC_BOTH_DSN when a data source request ends, on
-// every path.
+// every path, however early it fails.
 struct BothModesAgain {
   BothModesAgain() = default;
   BothModesAgain(const BothModesAgain &) = delete;
@@ -105,6 +102,9 @@ struct BothModesAgain {
   ~BothModesAgain() { SetMode(ODBC_BOTH_DSN); }
 };
 
+// Runs a ConfigDSN call in the configuration its request names: system for
+// 4-6 (passed on as 1-3), else the one the caller set, the user's in mode
+// both. The caller's BothModesAgain restores the mode afterwards.
 template <typename Call> BOOL InScope(WORD request, Call call) {
   if (request >= ODBC_ADD_SYS_DSN) {
     SetMode(ODBC_SYSTEM_DSN);

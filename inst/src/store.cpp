@@ -313,10 +313,10 @@ int CopyAttributes(int from, int to) {
     std::vector<char> value(length > 0 ? static_cast<std::size_t>(length) : 0);
     if (length >= 0)
       length = ::fgetxattr(from, name, value.data(), value.size());
-    if (length < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
-      if (acl)
-        return -errno;
-    }
+    bool copied = length >= 0 && ::fsetxattr(to, name, value.data(),
+                                             static_cast<std::size_t>(length), 0) == 0;
+    if (!copied && acl)
+      return -errno;
   }
   return 0;
 }
